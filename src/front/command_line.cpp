@@ -1,0 +1,36 @@
+#include "command_line.h"
+
+#include "filter/filter_state.h"
+#include "fatal.h"
+#include "platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+static const char usage_screen[] =
+    "\n"
+    "Replaces tabs with strings of spaces -- Ver 2.1, 2026 the padcols developers\n"
+    "\n"
+    " USAGE:  padcols {tab} <infile >outfile\n"
+    "\n"
+    "{tab}:   tab stop setting (default is 8)\n";
+
+void usage_if_interactive()
+{
+    if (!stdin_is_char_device())
+        return;
+    std::fputs(usage_screen, stdout);
+    std::exit(1);
+}
+
+void set_tab_stop(const char *arg)
+{
+    // strtol skips leading white space and takes an optional sign; the whole
+    // rest of the argument must be digits. Out-of-range values come back as
+    // LONG_MIN or LONG_MAX and fail the range test.
+    char *end;
+    const long value = std::strtol(arg, &end, 10);
+    if (*end != '\0' || value < 1 || value > 9999)
+        fatal("Illegal tab stop");
+    tab_stop = static_cast<std::int32_t>(value);
+}

@@ -1,0 +1,13 @@
+// The usage screen and the tab-stop argument.
+#ifndef PADCOLS_COMMAND_LINE_H
+#define PADCOLS_COMMAND_LINE_H
+
+// Shows the usage screen on standard output and exits with status 1 when
+// standard input is a character device; otherwise returns.
+void usage_if_interactive();
+
+// Sets tab_stop from the argument, a whole decimal number from 1 to 9999;
+// anything else ends the run with "Illegal tab stop".
+void set_tab_stop(const char *arg);
+
+#endif

@@ -1,0 +1,35 @@
+// padcols: copies standard input to standard output with every tab replaced
+// by the spaces that reach the next tab stop.
+
+#include "filter/filter_state.h"
+#include "command_line.h"
+#include "fatal.h"
+#include "platform.h"
+
+#include <cerrno>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    usage_if_interactive();
+    if (argc >= 2)
+        set_tab_stop(argv[1]);
+
+    set_binary_mode();
+    // Unbuffered streams: every read asks the system for exactly what the
+    // pump asks for, and every output block goes out as one write whose
+    // failure is seen at that block.
+    std::setvbuf(stdin, nullptr, _IONBF, 0);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+
+    cols_left = tab_stop;
+    pump();
+
+    // Close standard output here rather than at exit, where a failure would
+    // go unreported. A descriptor that was never open (EBADF) lost nothing:
+    // any write to it would already have failed.
+    errno = 0;
+    if (std::fclose(stdout) != 0 && errno != EBADF)
+        fatal("Error writing");
+    return 0;
+}

@@ -1,0 +1,13 @@
+// The only steps that differ between operating systems.
+#ifndef PADCOLS_PLATFORM_H
+#define PADCOLS_PLATFORM_H
+
+// True when standard input is a character device (a terminal, a console, the
+// null device), and also when it is closed or its type cannot be told.
+bool stdin_is_char_device();
+
+// Stops line-end translation and end-of-file characters on standard input and
+// standard output. Does nothing where the system makes no such distinction.
+void set_binary_mode();
+
+#endif
