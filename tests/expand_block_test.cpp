@@ -1,0 +1,224 @@
+// Unit tests of the resumable expander, run directly on the filter state.
+
+#include "filter/filter_state.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+
+namespace {
+
+unsigned char *const in_end = in_buf + BLOCK_SIZE;
+unsigned char *const out_end = out_buf + BLOCK_SIZE;
+
+// The whole expansion in one straightforward pass, to hold the expander to.
+std::string reference_expand(const std::string &input, int stop)
+{
+    std::string out;
+    long column = 0;
+    for (const char ch : input) {
+        if (ch == '\t') {
+            const long n = stop - column % stop;
+            out.append(static_cast<std::size_t>(n), ' ');
+            column += n;
+        } else {
+            out += ch;
+            column = (ch == '\n' || ch == '\r') ? 0 : column + 1;
+        }
+    }
+    return out;
+}
+
+void start(int stop)
+{
+    tab_stop = stop;
+    cols_left = stop;
+    in_pos = in_end;
+    out_pos = out_buf;
+}
+
+// Places bytes at the end of the input block, as the pump does with a read.
+void load_input(const std::string &bytes)
+{
+    in_pos = in_end - bytes.size();
+    std::memcpy(in_pos, bytes.data(), bytes.size());
+}
+
+struct Pieces {
+    std::size_t in_min, in_max;   // bytes per refill of the input block
+    std::size_t out_min, out_max; // free output bytes per call
+};
+
+// Runs the expander over the input as the pump would, but refills the input
+// block with pieces of random size and gives each call a random amount of free
+// output room, draining it after the call.
+std::string expand_in_pieces(const std::string &input, int stop, Pieces p, std::mt19937 &rng)
+{
+    auto pick = [&rng](std::size_t lo, std::size_t hi) {
+        return std::uniform_int_distribution<std::size_t>(lo, hi)(rng);
+    };
+    start(stop);
+    std::string out;
+    std::size_t fed = 0;
+    for (;;) {
+        if (in_pos == in_end) {
+            if (fed == input.size())
+                return out;
+            const std::size_t n = std::min(pick(p.in_min, p.in_max), input.size() - fed);
+            load_input(input.substr(fed, n));
+            fed += n;
+        }
+        const std::size_t room = pick(p.out_min, p.out_max);
+        out_pos = out_end - room;
+        unsigned char *const first = out_pos;
+        expand_block();
+        out.append(reinterpret_cast<const char *>(first), static_cast<std::size_t>(out_pos - first));
+        if (in_pos != in_end && out_pos != out_end) {
+            ADD_FAILURE() << "returned with input left and output room";
+            return out;
+        }
+        if (cols_left < 1 || cols_left > stop) {
+            ADD_FAILURE() << "cols_left " << cols_left << " outside 1.." << stop;
+            return out;
+        }
+    }
+}
+
+struct Case {
+    int stop;
+    std::string input;
+    std::string expected;
+};
+
+TEST(ExpandBlock, ExpandsTabsToTheNextStop)
+{
+    using namespace std::string_literals;
+    const Case cases[] = {
+        {8, "ab\tc", "ab      c"},
+        {8, "\t", std::string(8, ' ')},
+        {8, "12345678\tx", "12345678        x"},
+        {1, "a\t\tb\t", "a  b "},
+        {4, "abc\td", "abc d"},
+        {4, "abcd\te", "abcd    e"},
+        {4, "ab\r\tc", "ab\r    c"},
+        {4, "ab\n\tc", "ab\n    c"},
+        {4, "ab\r\n\tc", "ab\r\n    c"},
+        // Every byte but tab, CR and LF is one column and passes unchanged.
+        {4, "\0\x08\x1a\t"s, "\0\x08\x1a "s},
+        {4, "\x7f\x80\xff\x0b\x0c\t|", "\x7f\x80\xff\x0b\x0c   |"},
+        {9999, "\t", std::string(9999, ' ')},
+        {9999, "x\t\n\t", "x" + std::string(9998, ' ') + "\n" + std::string(9999, ' ')},
+        {8, "", ""},
+    };
+    std::mt19937 rng(1);
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.expected, reference_expand(c.input, c.stop)) << "reference, stop " << c.stop;
+        const Pieces whole{BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE};
+        EXPECT_EQ(c.expected, expand_in_pieces(c.input, c.stop, whole, rng)) << "stop " << c.stop;
+    }
+}
+
+// A tab at column 0 given k free output bytes: it is finished exactly when
+// k reaches the tab stop; before that it stays unread with 8 - k spaces owed.
+TEST(ExpandBlock, StopsMidTabAndKeepsWhatIsOwed)
+{
+    for (std::size_t k = 1; k <= 9; ++k) {
+        start(8);
+        load_input("\tz");
+        out_pos = out_end - k;
+        expand_block();
+        EXPECT_EQ(out_end, out_pos) << k;
+        if (k < 8) {
+            EXPECT_EQ(in_end - 2, in_pos) << k;
+            EXPECT_EQ(static_cast<std::int32_t>(8 - k), cols_left) << k;
+        } else {
+            EXPECT_EQ(in_end - 2 + (k - 7), in_pos) << k;
+            EXPECT_EQ(k == 8 ? 8 : 7, cols_left) << k;
+        }
+    }
+}
+
+// Every fixed output room from one byte up, so that the output block fills at
+// every position inside every tab.
+TEST(ExpandBlock, ResumesAtEveryOutputSplit)
+{
+    const std::string input = "ab\tc\t\t\rd\tef\n\t\tgh\t";
+    std::mt19937 rng(2);
+    for (const int stop : {1, 3, 8, 13}) {
+        const std::string expected = reference_expand(input, stop);
+        for (std::size_t room = 1; room <= expected.size(); ++room) {
+            const Pieces fixed{BLOCK_SIZE, BLOCK_SIZE, room, room};
+            EXPECT_EQ(expected, expand_in_pieces(input, stop, fixed, rng))
+                << "stop " << stop << ", room " << room;
+        }
+    }
+}
+
+TEST(ExpandBlock, LongTabSpansOutputBlocks)
+{
+    start(9999);
+    load_input("\tx");
+    out_pos = out_end - 5000;
+    expand_block();
+    EXPECT_EQ(out_end, out_pos);
+    EXPECT_EQ(in_end - 2, in_pos);
+    EXPECT_EQ(4999, cols_left);
+
+    out_pos = out_buf;
+    expand_block();
+    EXPECT_EQ(out_buf + 5000, out_pos);
+    EXPECT_EQ(in_end, in_pos);
+    EXPECT_EQ(9998, cols_left);
+    EXPECT_EQ(std::string(4999, ' ') + "x", std::string(out_buf, out_pos));
+}
+
+TEST(ExpandBlock, EmptyInputOrFullOutputChangesNothing)
+{
+    for (const bool input_empty : {true, false}) {
+        start(8);
+        cols_left = 3;
+        std::memset(out_buf, 'o', BLOCK_SIZE);
+        if (input_empty) {
+            out_pos = out_buf + 10;
+        } else {
+            load_input("a\tb");
+            out_pos = out_end;
+        }
+        unsigned char *const in_before = in_pos;
+        unsigned char *const out_before = out_pos;
+        expand_block();
+        EXPECT_EQ(in_before, in_pos);
+        EXPECT_EQ(out_before, out_pos);
+        EXPECT_EQ(3, cols_left);
+        EXPECT_EQ(std::string(BLOCK_SIZE, 'o'), std::string(out_buf, out_end));
+    }
+}
+
+// Random bytes weighted towards the special ones, random tab stops, and
+// random refill and drain points.
+TEST(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
+{
+    std::mt19937 rng(3);
+    const char special[] = {'\t', '\t', '\t', '\r', '\n', 'a'};
+    for (int round = 0; round < 300; ++round) {
+        // Wide stops get short inputs: with many tabs their output is huge.
+        const bool wide = round % 5 == 0;
+        const int stop = std::uniform_int_distribution<int>(1, wide ? 9999 : 20)(rng);
+        const std::size_t max_len = wide ? 2000 : 3 * BLOCK_SIZE;
+        std::string input(std::uniform_int_distribution<std::size_t>(0, max_len)(rng), '\0');
+        for (char &ch : input) {
+            const unsigned r = rng();
+            ch = (r & 3) ? special[(r >> 2) % sizeof special] : static_cast<char>(r >> 8);
+        }
+        const std::size_t in_max = round % 2 ? BLOCK_SIZE : 64;
+        const std::size_t out_max = round % 3 ? BLOCK_SIZE : 64;
+        const Pieces random{1, in_max, 1, out_max};
+        ASSERT_EQ(reference_expand(input, stop), expand_in_pieces(input, stop, random, rng))
+            << "round " << round << ", stop " << stop;
+    }
+}
+
+} // namespace
