@@ -8,9 +8,13 @@ import os
 import pty
 import random
 import re
+import resource
 import shutil
+import signal
 import subprocess
 import tempfile
+import threading
+import time
 import unittest
 
 PADCOLS = os.environ["PADCOLS"]
@@ -188,29 +192,156 @@ class Failures(PadcolsTest):
             os.close(fd)
 
 
+class Faults(PadcolsTest):
+    """Failures injected part-way through a run: each test checks the exact
+    standard error and exit status and the bytes that reached standard output."""
+
+    DATA = random_bytes(random.Random(13), 10 * BLOCK)
+
+    def inject(self, call, fd, nth):
+        """Runs padcols on DATA under strace, making the nth (from 1) call on
+        fd fail with EIO. strace counts the calls on all descriptors, so a
+        clean run tells which of them that is. Returns the exit status,
+        standard output and standard error, and the results of the calls on
+        fd before the failing one in the clean run."""
+        self.assertIsNotNone(shutil.which("strace"), "strace is needed for this test")
+        _, _, calls = trace_calls([], self.DATA)
+        calls = [m for m in calls if m[1] == call.encode()]
+        on_fd = [i for i, m in enumerate(calls) if m[2] == str(fd).encode()]
+        with tempfile.TemporaryFile() as out:
+            rc, err, _ = trace_calls([], self.DATA, stdout=out,
+                                     extra=["-e", f"inject={call}:error=EIO:when={on_fd[nth - 1] + 1}"])
+            out.seek(0)
+            return (rc, out.read(), err), [int(calls[i][4]) for i in on_fd[:nth - 1]]
+
+    def test_read_fails_after_some_blocks(self):
+        # Everything expanded from the blocks read before the failure is out.
+        for good_reads in (0, 1, 4):
+            with self.subTest(good_reads=good_reads):
+                result, reads = self.inject("read", 0, good_reads + 1)
+                self.assertEqual([BLOCK] * good_reads, reads)
+                self.assertRun((1, reference(self.DATA[:good_reads * BLOCK]),
+                                b"padcols: Error reading\n"), result)
+
+    def test_write_fails_after_some_blocks(self):
+        # Exactly what the writes before the failure took is on the output.
+        expected = reference(self.DATA)
+        for good_writes in (0, 1, 5):
+            with self.subTest(good_writes=good_writes):
+                result, writes = self.inject("write", 1, good_writes + 1)
+                self.assertRun((1, expected[:sum(writes)], b"padcols: Error writing\n"), result)
+
+    def test_write_cut_short(self):
+        # A file size limit makes the write that crosses it come up short and
+        # the next one fail (with SIGXFSZ ignored, as EFBIG).
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit_bytes, limit_bytes))
+        expected = reference(self.DATA)
+        for limit_bytes in (1, 40000, 3 * BLOCK):
+            with self.subTest(limit=limit_bytes), tempfile.TemporaryFile() as out:
+                proc = subprocess.run([PADCOLS], input=self.DATA, stdout=out,
+                                      stderr=subprocess.PIPE, preexec_fn=limit, timeout=60)
+                out.seek(0)
+                self.assertRun((1, expected[:limit_bytes], b"padcols: Error writing\n"),
+                               (proc.returncode, out.read(), proc.stderr))
+
+    def test_reader_hangs_up(self):
+        # Endless input; the reader takes a little and closes its end. With
+        # SIGPIPE at its default the signal ends padcols; with it ignored, the
+        # failed write does.
+        for ignore in (False, True):
+            with self.subTest(sigpipe_ignored=ignore):
+                source = subprocess.Popen(["yes", "a\tb"], stdout=subprocess.PIPE)
+                preexec = (lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)) if ignore else None
+                proc = subprocess.Popen([PADCOLS], stdin=source.stdout, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, preexec_fn=preexec)
+                source.stdout.close()
+                try:
+                    self.assertEqual(b"a       b\n" * 100, proc.stdout.read(1000))
+                    proc.stdout.close()
+                    proc.wait(timeout=10)
+                    err = proc.stderr.read()
+                finally:
+                    proc.kill()
+                    source.kill()
+                    source.wait()
+                    proc.stderr.close()
+                if ignore:
+                    self.assertEqual((1, b"padcols: Error writing\n"), (proc.returncode, err))
+                else:
+                    self.assertEqual((-signal.SIGPIPE, b""), (proc.returncode, err))
+
+    def test_input_trickles_in(self):
+        # Small pieces with pauses between them: every short read is taken as
+        # it comes, and nothing is lost or repeated.
+        rng = random.Random(17)
+        pieces = [random_bytes(rng, rng.choice([1, 2, 7, 100, 3000])) for _ in range(60)]
+        proc = subprocess.Popen([PADCOLS, "3"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+
+        def feed():
+            for piece in pieces:
+                proc.stdin.write(piece)
+                proc.stdin.flush()
+                time.sleep(rng.random() * 0.02)
+            proc.stdin.close()
+
+        feeder = threading.Thread(target=feed)
+        feeder.start()
+        out = proc.stdout.read()
+        feeder.join()
+        err = proc.stderr.read()
+        self.assertRun((0, reference(b"".join(pieces), 3), b""), (proc.wait(timeout=60), out, err))
+
+
+class LongStream(PadcolsTest):
+    def test_five_gibibytes_through_a_pipe(self):
+        # 5 GiB of "ab<tab>cd<LF>" lines, compared byte for byte (and so in
+        # length) with the expanded lines: no count may wrap at 32 bits.
+        size = 5 << 30
+        lines, rest = divmod(size, 6)
+        expected_size = lines * 11 + rest  # the rest is "ab", which stays as it is
+        script = ('yes "$(printf \'ab\\tcd\')" | head -c %d | "$PADCOLS" | '
+                  'cmp - <(yes "ab      cd" | head -c %d); '
+                  'echo "${PIPESTATUS[2]} ${PIPESTATUS[3]}"' % (size, expected_size))
+        proc = subprocess.run(["bash", "-c", script], capture_output=True, timeout=1800,
+                              env={**os.environ, "PADCOLS": PADCOLS})
+        self.assertEqual((b"0 0\n", b""), (proc.stdout, proc.stderr))
+
+
+# One read or write in strace's log: call, descriptor, size asked, result.
+CALL = re.compile(rb"^(read|write)\(([0-9]+), .*, (\d+)\) += (-?\d+)")
+
+
+def trace_calls(args, data, extra=(), stdout=subprocess.DEVNULL):
+    """Runs padcols under strace with standard input from a file holding data.
+    Returns the exit status, standard error and the (call, fd, result) of each
+    read and write, in order; extra strace options may inject faults."""
+    with tempfile.TemporaryDirectory() as tmp, tempfile.TemporaryFile() as f:
+        log = os.path.join(tmp, "log")
+        f.write(data)
+        f.seek(0)
+        proc = subprocess.run(["strace", "-qq", "-s0", "-e", "trace=read,write", *extra,
+                               "-o", log, PADCOLS, *args],
+                              stdin=f, stdout=stdout, stderr=subprocess.PIPE,
+                              timeout=60, check=False,
+                              # A sanitized build's leak checker cannot run under ptrace.
+                              env={**os.environ, "ASAN_OPTIONS": "detect_leaks=0"})
+        with open(log, "rb") as f:
+            calls = [CALL.match(line) for line in f]
+    return proc.returncode, proc.stderr, [m for m in calls if m]
+
+
 class SystemCalls(PadcolsTest):
     """The read and write requests padcols makes, as strace sees them."""
 
-    CALL = re.compile(rb"^(read|write)\(([01]), .*, (\d+)\) += (-?\d+)")
-
     def trace(self, args, data):
         self.assertIsNotNone(shutil.which("strace"), "strace is needed for this test")
-        with tempfile.TemporaryDirectory() as tmp:
-            log = os.path.join(tmp, "log")
-            with tempfile.TemporaryFile() as f, open(os.devnull, "wb") as sink:
-                f.write(data)
-                f.seek(0)
-                proc = subprocess.run(["strace", "-qq", "-s0", "-e", "trace=read,write",
-                                       "-o", log, PADCOLS, *args],
-                                      stdin=f, stdout=sink, stderr=subprocess.PIPE,
-                                      timeout=60, check=False,
-                                      # A sanitized build's leak checker cannot run under ptrace.
-                                      env={**os.environ, "ASAN_OPTIONS": "detect_leaks=0"})
-            self.assertEqual((0, b""), (proc.returncode, proc.stderr))
-            with open(log, "rb") as f:
-                calls = [self.CALL.match(line) for line in f]
-        reads = [(int(m[3]), int(m[4])) for m in calls if m and m[1] == b"read" and m[2] == b"0"]
-        writes = [int(m[4]) for m in calls if m and m[1] == b"write" and m[2] == b"1"]
+        rc, err, calls = trace_calls(args, data)
+        self.assertEqual((0, b""), (rc, err))
+        reads = [(int(m[3]), int(m[4])) for m in calls if m[1] == b"read" and m[2] == b"0"]
+        writes = [int(m[4]) for m in calls if m[1] == b"write" and m[2] == b"1"]
         return reads, writes
 
     @staticmethod

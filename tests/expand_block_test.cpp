@@ -3,6 +3,7 @@
 
 #include "filter/expand_paths.h"
 #include "filter/filter_state.h"
+#include "expand_model.h"
 
 #include <gtest/gtest.h>
 
@@ -43,77 +44,25 @@ protected:
     void SetUp() override { expand = GetParam().run; }
 };
 
-// The whole expansion in one straightforward pass, to hold the expander to.
-std::string reference_expand(const std::string &input, int stop)
-{
-    std::string out;
-    long column = 0;
-    for (const char ch : input) {
-        if (ch == '\t') {
-            const long n = stop - column % stop;
-            out.append(static_cast<std::size_t>(n), ' ');
-            column += n;
-        } else {
-            out += ch;
-            column = (ch == '\n' || ch == '\r') ? 0 : column + 1;
-        }
-    }
-    return out;
-}
-
-void start(int stop)
-{
-    tab_stop = stop;
-    cols_left = stop;
-    in_pos = in_end;
-    out_pos = out_buf;
-}
-
-// Places bytes at the end of the input block, as the pump does with a read.
-void load_input(const std::string &bytes)
-{
-    in_pos = in_end - bytes.size();
-    std::memcpy(in_pos, bytes.data(), bytes.size());
-}
-
 struct Pieces {
     std::size_t in_min, in_max;   // bytes per refill of the input block
     std::size_t out_min, out_max; // free output bytes per call
 };
 
-// Runs the expander over the input as the pump would, but refills the input
-// block with pieces of random size and gives each call a random amount of free
-// output room, draining it after the call.
-std::string expand_in_pieces(const std::string &input, int stop, Pieces p, std::mt19937 &rng)
+// Runs the path under test with refills of random size and a random amount
+// of free output room per call.
+std::string expand_randomly(const std::string &input, int stop, Pieces p, std::mt19937 &rng)
 {
     auto pick = [&rng](std::size_t lo, std::size_t hi) {
         return std::uniform_int_distribution<std::size_t>(lo, hi)(rng);
     };
-    start(stop);
     std::string out;
-    std::size_t fed = 0;
-    for (;;) {
-        if (in_pos == in_end) {
-            if (fed == input.size())
-                return out;
-            const std::size_t n = std::min(pick(p.in_min, p.in_max), input.size() - fed);
-            load_input(input.substr(fed, n));
-            fed += n;
-        }
-        const std::size_t room = pick(p.out_min, p.out_max);
-        out_pos = out_end - room;
-        unsigned char *const first = out_pos;
-        expand();
-        out.append(reinterpret_cast<const char *>(first), static_cast<std::size_t>(out_pos - first));
-        if (in_pos != in_end && out_pos != out_end) {
-            ADD_FAILURE() << "returned with input left and output room";
-            return out;
-        }
-        if (cols_left < 1 || cols_left > stop) {
-            ADD_FAILURE() << "cols_left " << cols_left << " outside 1.." << stop;
-            return out;
-        }
-    }
+    const std::string fault = expand_in_pieces(
+        input, stop, expand, [&] { return pick(p.in_min, p.in_max); },
+        [&] { return pick(p.out_min, p.out_max); }, out);
+    if (!fault.empty())
+        ADD_FAILURE() << fault;
+    return out;
 }
 
 struct Case {
@@ -146,7 +95,7 @@ TEST_P(ExpandBlock, ExpandsTabsToTheNextStop)
     for (const Case &c : cases) {
         EXPECT_EQ(c.expected, reference_expand(c.input, c.stop)) << "reference, stop " << c.stop;
         const Pieces whole{BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE};
-        EXPECT_EQ(c.expected, expand_in_pieces(c.input, c.stop, whole, rng)) << "stop " << c.stop;
+        EXPECT_EQ(c.expected, expand_randomly(c.input, c.stop, whole, rng)) << "stop " << c.stop;
     }
 }
 
@@ -164,8 +113,8 @@ TEST_P(ExpandBlock, StopsMidTabAndResumes)
         {8, 1, 2, 7}, {8, 7, 2, 1}, {8, 8, 1, 8}, {8, 9, 0, 7}, {1, 1, 1, 1}, {9999, 5000, 2, 4999},
     };
     for (const Row &r : rows) {
-        start(r.stop);
-        load_input("\tz");
+        start_expansion(r.stop);
+        load_input("\tz", 2);
         out_pos = out_end - r.room;
         expand();
         EXPECT_EQ(out_end, out_pos) << r.stop << "/" << r.room;
@@ -190,7 +139,7 @@ TEST_P(ExpandBlock, ResumesAtEveryOutputSplit)
         const std::string expected = reference_expand(input, stop);
         for (std::size_t room = 1; room <= expected.size(); ++room) {
             const Pieces fixed{BLOCK_SIZE, BLOCK_SIZE, room, room};
-            EXPECT_EQ(expected, expand_in_pieces(input, stop, fixed, rng))
+            EXPECT_EQ(expected, expand_randomly(input, stop, fixed, rng))
                 << "stop " << stop << ", room " << room;
         }
     }
@@ -199,13 +148,13 @@ TEST_P(ExpandBlock, ResumesAtEveryOutputSplit)
 TEST_P(ExpandBlock, EmptyInputOrFullOutputChangesNothing)
 {
     for (const bool input_empty : {true, false}) {
-        start(8);
+        start_expansion(8);
         cols_left = 3;
         std::memset(out_buf, 'o', BLOCK_SIZE);
         if (input_empty) {
             out_pos = out_buf + 10;
         } else {
-            load_input("a\tb");
+            load_input("a\tb", 3);
             out_pos = out_end;
         }
         unsigned char *const in_before = in_pos;
@@ -241,7 +190,7 @@ TEST_P(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
         const std::size_t in_max = round % 2 ? BLOCK_SIZE : 64;
         const std::size_t out_max = round % 3 ? BLOCK_SIZE : 64;
         const Pieces random{1, in_max, 1, out_max};
-        ASSERT_EQ(reference_expand(input, stop), expand_in_pieces(input, stop, random, rng))
+        ASSERT_EQ(reference_expand(input, stop), expand_randomly(input, stop, random, rng))
             << "round " << round << ", stop " << stop;
     }
 }

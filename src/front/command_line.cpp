@@ -23,7 +23,7 @@ void usage_if_interactive()
     std::exit(1);
 }
 
-void set_tab_stop(const char *arg)
+std::int32_t tab_stop_value(const char *arg)
 {
     // strtol skips leading white space and takes an optional sign; the whole
     // rest of the argument must be digits. Out-of-range values come back as
@@ -31,6 +31,14 @@ void set_tab_stop(const char *arg)
     char *end;
     const long value = std::strtol(arg, &end, 10);
     if (*end != '\0' || value < 1 || value > 9999)
+        return 0;
+    return static_cast<std::int32_t>(value);
+}
+
+void set_tab_stop(const char *arg)
+{
+    const std::int32_t value = tab_stop_value(arg);
+    if (value == 0)
         fatal("Illegal tab stop");
-    tab_stop = static_cast<std::int32_t>(value);
+    tab_stop = value;
 }

@@ -2,9 +2,15 @@
 #ifndef PADCOLS_COMMAND_LINE_H
 #define PADCOLS_COMMAND_LINE_H
 
+#include <cstdint>
+
 // Shows the usage screen on standard output and exits with status 1 when
 // standard input is a character device; otherwise returns.
 void usage_if_interactive();
+
+// The tab stop the argument gives when it is a whole decimal number from 1 to
+// 9999 (after optional white space and sign), or 0 when it is anything else.
+std::int32_t tab_stop_value(const char *arg);
 
 // Sets tab_stop from the argument, a whole decimal number from 1 to 9999;
 // anything else ends the run with "Illegal tab stop".
