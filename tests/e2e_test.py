@@ -1,7 +1,8 @@
 """End-to-end tests: the built padcols binary driven through real pipes,
 files, terminals and failing devices.
 
-PADCOLS names the binary to run.
+PADCOLS names the binary to run. For a Windows build, PADCOLS_PLATFORM is
+Windows and PADCOLS_EMULATOR the command that runs it here (Wine).
 """
 
 import os
@@ -17,7 +18,20 @@ import threading
 import time
 import unittest
 
+from wine_setup import start_wine
+
 PADCOLS = os.environ["PADCOLS"]
+WINDOWS = os.environ.get("PADCOLS_PLATFORM") == "Windows"
+# The command line that starts padcols.
+COMMAND = [*os.environ.get("PADCOLS_EMULATOR", "").split(), PADCOLS]
+# Standard error and the usage screen are written in the streams' default
+# (text) mode: on Windows their line ends come out as CR LF.
+TEXT_EOL = b"\r\n" if WINDOWS else b"\n"
+LINUX_ONLY = "checks Linux system calls, signals or limits, which a Windows build does not use"
+
+
+if WINDOWS and len(COMMAND) > 1:
+    start_wine(COMMAND[0])
 BLOCK = 16384
 
 USAGE = (b"\n"
@@ -25,7 +39,12 @@ USAGE = (b"\n"
          b"\n"
          b" USAGE:  padcols {tab} <infile >outfile\n"
          b"\n"
-         b"{tab}:   tab stop setting (default is 8)\n")
+         b"{tab}:   tab stop setting (default is 8)\n").replace(b"\n", TEXT_EOL)
+
+
+def diagnostic(message):
+    """The one line padcols writes to standard error."""
+    return b"padcols: " + message + TEXT_EOL
 
 
 def reference(data, stop=8):
@@ -53,7 +72,7 @@ def run(args=(), data=b"", stdin=None, stdout=subprocess.PIPE, close_fds=()):
     """Runs padcols; data goes through a pipe unless stdin is given.
     close_fds are closed in the child before it starts."""
     preexec = (lambda: [os.close(fd) for fd in close_fds]) if close_fds else None
-    proc = subprocess.run([PADCOLS, *args],
+    proc = subprocess.run([*COMMAND, *args],
                           input=data if stdin is None else None,
                           stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
                           preexec_fn=preexec, timeout=60, check=False)
@@ -143,7 +162,7 @@ class Argument(PadcolsTest):
     def test_refused_forms(self):
         for arg in self.REFUSED:
             with self.subTest(arg=arg):
-                self.assertRun((1, b"", b"padcols: Illegal tab stop\n"), run([arg], b"a\tb"))
+                self.assertRun((1, b"", diagnostic(b"Illegal tab stop")), run([arg], b"a\tb"))
 
 
 class UsageScreen(PadcolsTest):
@@ -158,8 +177,17 @@ class UsageScreen(PadcolsTest):
     def test_null_device(self):
         self.check_usage(stdin=subprocess.DEVNULL)
 
-    def test_closed_stdin(self):
-        self.check_usage(stdin=subprocess.DEVNULL, close_fds=(0,))
+    def test_missing_stdin(self):
+        if WINDOWS:
+            # A helper starts padcols with no standard input handle.
+            helper = os.environ["PADCOLS_NO_STDIN"]
+            for args in ([], ["4"], ["bogus"]):
+                with self.subTest(args=args):
+                    proc = subprocess.run([*COMMAND[:-1], helper, PADCOLS, *args],
+                                          capture_output=True, timeout=60, check=False)
+                    self.assertRun((1, USAGE, b""), (proc.returncode, proc.stdout, proc.stderr))
+        else:
+            self.check_usage(stdin=subprocess.DEVNULL, close_fds=(0,))
 
     def test_terminal(self):
         master, slave = pty.openpty()
@@ -175,11 +203,11 @@ class Failures(PadcolsTest):
         for size in (3, 5 * BLOCK):
             with self.subTest(size=size), open("/dev/full", "wb") as full:
                 data = (b"a\tb\n" * size)[:size]
-                self.assertRun((1, None, b"padcols: Error writing\n"), run([], data, stdout=full))
+                self.assertRun((1, None, diagnostic(b"Error writing")), run([], data, stdout=full))
 
     def test_closed_stdout(self):
         rc, _, err = run([], b"a\tb", stdout=subprocess.DEVNULL, close_fds=(1,))
-        self.assertEqual((1, b"padcols: Error writing\n"), (rc, err))
+        self.assertEqual((1, diagnostic(b"Error writing")), (rc, err))
         # With nothing to write, nothing is lost.
         rc, _, err = run([], b"", stdout=subprocess.DEVNULL, close_fds=(1,))
         self.assertEqual((0, b""), (rc, err))
@@ -187,7 +215,7 @@ class Failures(PadcolsTest):
     def test_directory_as_stdin(self):
         fd = os.open(tempfile.gettempdir(), os.O_RDONLY)
         try:
-            self.assertRun((1, b"", b"padcols: Error reading\n"), run([], stdin=fd))
+            self.assertRun((1, b"", diagnostic(b"Error reading")), run([], stdin=fd))
         finally:
             os.close(fd)
 
@@ -214,6 +242,7 @@ class Faults(PadcolsTest):
             out.seek(0)
             return (rc, out.read(), err), [int(calls[i][4]) for i in on_fd[:nth - 1]]
 
+    @unittest.skipIf(WINDOWS, LINUX_ONLY)
     def test_read_fails_after_some_blocks(self):
         # Everything expanded from the blocks read before the failure is out.
         for good_reads in (0, 1, 4):
@@ -221,16 +250,18 @@ class Faults(PadcolsTest):
                 result, reads = self.inject("read", 0, good_reads + 1)
                 self.assertEqual([BLOCK] * good_reads, reads)
                 self.assertRun((1, reference(self.DATA[:good_reads * BLOCK]),
-                                b"padcols: Error reading\n"), result)
+                                diagnostic(b"Error reading")), result)
 
+    @unittest.skipIf(WINDOWS, LINUX_ONLY)
     def test_write_fails_after_some_blocks(self):
         # Exactly what the writes before the failure took is on the output.
         expected = reference(self.DATA)
         for good_writes in (0, 1, 5):
             with self.subTest(good_writes=good_writes):
                 result, writes = self.inject("write", 1, good_writes + 1)
-                self.assertRun((1, expected[:sum(writes)], b"padcols: Error writing\n"), result)
+                self.assertRun((1, expected[:sum(writes)], diagnostic(b"Error writing")), result)
 
+    @unittest.skipIf(WINDOWS, LINUX_ONLY)
     def test_write_cut_short(self):
         # A file size limit makes the write that crosses it come up short and
         # the next one fail (with SIGXFSZ ignored, as EFBIG).
@@ -240,10 +271,10 @@ class Faults(PadcolsTest):
         expected = reference(self.DATA)
         for limit_bytes in (1, 40000, 3 * BLOCK):
             with self.subTest(limit=limit_bytes), tempfile.TemporaryFile() as out:
-                proc = subprocess.run([PADCOLS], input=self.DATA, stdout=out,
+                proc = subprocess.run(COMMAND, input=self.DATA, stdout=out,
                                       stderr=subprocess.PIPE, preexec_fn=limit, timeout=60)
                 out.seek(0)
-                self.assertRun((1, expected[:limit_bytes], b"padcols: Error writing\n"),
+                self.assertRun((1, expected[:limit_bytes], diagnostic(b"Error writing")),
                                (proc.returncode, out.read(), proc.stderr))
 
     def test_reader_hangs_up(self):
@@ -254,7 +285,7 @@ class Faults(PadcolsTest):
             with self.subTest(sigpipe_ignored=ignore):
                 source = subprocess.Popen(["yes", "a\tb"], stdout=subprocess.PIPE)
                 preexec = (lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)) if ignore else None
-                proc = subprocess.Popen([PADCOLS], stdin=source.stdout, stdout=subprocess.PIPE,
+                proc = subprocess.Popen(COMMAND, stdin=source.stdout, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, preexec_fn=preexec)
                 source.stdout.close()
                 try:
@@ -267,8 +298,8 @@ class Faults(PadcolsTest):
                     source.kill()
                     source.wait()
                     proc.stderr.close()
-                if ignore:
-                    self.assertEqual((1, b"padcols: Error writing\n"), (proc.returncode, err))
+                if ignore or WINDOWS:  # Windows has no SIGPIPE
+                    self.assertEqual((1, diagnostic(b"Error writing")), (proc.returncode, err))
                 else:
                     self.assertEqual((-signal.SIGPIPE, b""), (proc.returncode, err))
 
@@ -277,7 +308,7 @@ class Faults(PadcolsTest):
         # it comes, and nothing is lost or repeated.
         rng = random.Random(17)
         pieces = [random_bytes(rng, rng.choice([1, 2, 7, 100, 3000])) for _ in range(60)]
-        proc = subprocess.Popen([PADCOLS, "3"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        proc = subprocess.Popen([*COMMAND, "3"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
 
         def feed():
@@ -302,12 +333,27 @@ class LongStream(PadcolsTest):
         size = 5 << 30
         lines, rest = divmod(size, 6)
         expected_size = lines * 11 + rest  # the rest is "ab", which stays as it is
-        script = ('yes "$(printf \'ab\\tcd\')" | head -c %d | "$PADCOLS" | '
+        # The command that starts padcols comes in as bash's "$@".
+        script = ('yes "$(printf \'ab\\tcd\')" | head -c %d | "$@" | '
                   'cmp - <(yes "ab      cd" | head -c %d); '
                   'echo "${PIPESTATUS[2]} ${PIPESTATUS[3]}"' % (size, expected_size))
-        proc = subprocess.run(["bash", "-c", script], capture_output=True, timeout=1800,
-                              env={**os.environ, "PADCOLS": PADCOLS})
+        proc = subprocess.run(["bash", "-c", script, "bash", *COMMAND], capture_output=True,
+                              timeout=1800)
         self.assertEqual((b"0 0\n", b""), (proc.stdout, proc.stderr))
+
+
+@unittest.skipUnless(WINDOWS, "checks the Windows image")
+class Image(PadcolsTest):
+    def test_console_program_for_i386_using_only_system_dlls(self):
+        # What the image needs from the system, as the toolchain's objdump reads it.
+        objdump = os.environ["PADCOLS_OBJDUMP"]
+        info = subprocess.run([objdump, "-p", PADCOLS], capture_output=True, check=True).stdout
+        self.assertIn(b"file format pei-i386", info)
+        self.assertRegex(info, rb"Magic\s+010b\s+\(PE32\)")
+        self.assertRegex(info, rb"Subsystem\s+00000003\s+\(Windows CUI\)")
+        dlls = {name.lower() for name in re.findall(rb"DLL Name: (\S+)", info)}
+        self.assertTrue(dlls)
+        self.assertLessEqual(dlls, {b"kernel32.dll", b"msvcrt.dll"})
 
 
 # One read or write in strace's log: call, descriptor, size asked, result.
@@ -333,6 +379,7 @@ def trace_calls(args, data, extra=(), stdout=subprocess.DEVNULL):
     return proc.returncode, proc.stderr, [m for m in calls if m]
 
 
+@unittest.skipIf(WINDOWS, LINUX_ONLY)
 class SystemCalls(PadcolsTest):
     """The read and write requests padcols makes, as strace sees them."""
 

@@ -6,16 +6,18 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
+#include <windows.h>
 
 bool stdin_is_char_device()
 {
-    // A console and the NUL device both report _S_IFCHR. Without a standard
-    // input, _fileno gives a negative handle and _fstat fails.
-    struct _stat st;
-    if (_fstat(_fileno(stdin), &st) != 0)
+    // The console and the NUL device are character devices. A missing
+    // standard input has no handle, and a handle of a type the system cannot
+    // tell gives FILE_TYPE_UNKNOWN: both count as well.
+    const intptr_t handle = _get_osfhandle(_fileno(stdin));
+    if (handle == -1 || handle == 0)
         return true;
-    return (st.st_mode & _S_IFCHR) != 0;
+    const DWORD type = GetFileType(reinterpret_cast<HANDLE>(handle));
+    return type == FILE_TYPE_CHAR || type == FILE_TYPE_UNKNOWN;
 }
 
 void set_binary_mode()
