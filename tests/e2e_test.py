@@ -308,22 +308,22 @@ class Faults(PadcolsTest):
         # it comes, and nothing is lost or repeated.
         rng = random.Random(17)
         pieces = [random_bytes(rng, rng.choice([1, 2, 7, 100, 3000])) for _ in range(60)]
-        proc = subprocess.Popen([*COMMAND, "3"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
+        with subprocess.Popen([*COMMAND, "3"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE) as proc:
+            def feed():
+                for piece in pieces:
+                    proc.stdin.write(piece)
+                    proc.stdin.flush()
+                    time.sleep(rng.random() * 0.02)
+                proc.stdin.close()
 
-        def feed():
-            for piece in pieces:
-                proc.stdin.write(piece)
-                proc.stdin.flush()
-                time.sleep(rng.random() * 0.02)
-            proc.stdin.close()
-
-        feeder = threading.Thread(target=feed)
-        feeder.start()
-        out = proc.stdout.read()
-        feeder.join()
-        err = proc.stderr.read()
-        self.assertRun((0, reference(b"".join(pieces), 3), b""), (proc.wait(timeout=60), out, err))
+            feeder = threading.Thread(target=feed)
+            feeder.start()
+            out = proc.stdout.read()
+            feeder.join()
+            err = proc.stderr.read()
+            status = proc.wait(timeout=60)
+        self.assertRun((0, reference(b"".join(pieces), 3), b""), (status, out, err))
 
 
 class LongStream(PadcolsTest):
