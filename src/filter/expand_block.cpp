@@ -98,9 +98,9 @@ void expand_block_portable()
 
 #if PADCOLS_HAVE_SSE2
 
-// Thirty-two bytes at a time, as two SSE2 vectors. Each chunk is stored to
+// Sixty-four bytes at a time, as four SSE2 vectors. Each chunk is stored to
 // the output as it is loaded; then its masks of tabs and line ends say how
-// much of it counts: the bytes before its first tab, all of it if it has
+// much of it counts: the bytes before its first tab, the first 63 if it has
 // none. Whatever was stored past them lies beyond out_pos and is overwritten
 // by what comes next, never written out. The run of tabs at the first one is
 // written with two stores of spaces when it needs at most 32, or with a fill.
@@ -140,22 +140,34 @@ void expand_block_sse2()
     for (;;) {
         std::uint32_t x = ustop - static_cast<std::uint32_t>(left);
         // The room kept free covers the chunk and two stores of spaces after it.
-        while (in_end - in >= 32 && out_end - out >= 64) {
-            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
-            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), lo);
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16), hi);
-            const std::uint64_t tab = tab_bits(lo) | tab_bits(hi) << 16;
-            const std::uint32_t eol = eol_bits(lo) | eol_bits(hi) << 16;
+        while (in_end - in >= 64 && out_end - out >= 96) {
+            const auto load = [in](int at) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + at));
+            };
+            const auto store = [out](int at, __m128i v) {
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out + at), v);
+            };
+            const __m128i v0 = load(0), v1 = load(16), v2 = load(32), v3 = load(48);
+            store(0, v0);
+            store(16, v1);
+            store(32, v2);
+            store(48, v3);
+            // Byte 63 is left out of the masks: it counts as the chunk's end,
+            // which keeps every bit position and shift below 64.
+            const std::uint64_t end = std::uint64_t(1) << 63;
+            const std::uint64_t tab = (tab_bits(v0) | tab_bits(v1) << 16 |
+                                       std::uint64_t(tab_bits(v2) | tab_bits(v3) << 16) << 32) & ~end;
+            const std::uint64_t eol = eol_bits(v0) | eol_bits(v1) << 16 |
+                                      std::uint64_t(eol_bits(v2) | eol_bits(v3) << 16) << 32;
 
             // What the chunk holds is chosen with masks, not branches, which
             // its bytes would make unpredictable. The column restarts after
             // the last line end among the k bytes that count; without one it
             // goes on.
-            const unsigned k = static_cast<unsigned>(__builtin_ctzll(tab | std::uint64_t(1) << 32));
-            const std::uint32_t eols = eol & static_cast<std::uint32_t>((std::uint64_t(1) << k) - 1);
+            const unsigned k = static_cast<unsigned>(__builtin_ctzll(tab | end));
+            const std::uint64_t eols = eol & ((std::uint64_t(1) << k) - 1);
             const std::uint32_t has_eol = 0u - static_cast<std::uint32_t>(eols != 0);
-            const std::uint32_t restart = 32u - static_cast<std::uint32_t>(__builtin_clz(eols | 1));
+            const std::uint32_t restart = 64u - static_cast<std::uint32_t>(__builtin_clzll(eols | 1));
             x = (x & ~has_eol) + k - (restart & has_eol);
             in += k;
             out += k;
