@@ -10,7 +10,7 @@ void expand_block_portable();
 
 #if defined(__SSE2__) && !defined(PADCOLS_NO_SSE2)
 #define PADCOLS_HAVE_SSE2 1
-// Sixteen-byte vectors, where the target has SSE2.
+// SSE2 vectors, where the target has them.
 void expand_block_sse2();
 #else
 #define PADCOLS_HAVE_SSE2 0
