@@ -1,20 +1,31 @@
 #!/usr/bin/env python3
 """Throughput, start-up and memory of padcols beside the system's expand.
 
-Builds the release binary, makes four deterministic corpora and times whole
+Builds the release binaries, makes four deterministic corpora and times whole
 processes, interleaved, keeping the best of several runs of each:
 
     padcols          padcols <corpus >/dev/null
+    baseline         padcols built from another revision (--baseline REV)
     expand -t 8      the system's expand, same redirections
     dd bs=16384      a plain copy with the same read and write sizes: the floor
+    padcols.exe      the 32-bit Windows build under Wine, when mingw-w64 and
+                     Wine are installed (--no-wine leaves it out)
+    copy.exe         its floor: a plain copy in blocks of 16384 bytes through
+                     the same C runtime calls (bench/copy_blocks.c)
 
-Run from anywhere:  python3 bench/bench.py [--runs N] [--mib N]
+Wine runs keep one Wine server going for the whole benchmark; the corpora are
+large enough that starting a Windows process under it does not count. The
+path each build's expander takes on this CPU is read from its unit test.
+
+Run from anywhere:  python3 bench/bench.py [--runs N] [--mib N] [--baseline REV]
 """
 
 import argparse
+import hashlib
 import os
 import platform
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -23,6 +34,8 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build-bench")
 CORPORA = os.path.join(BUILD, "corpora")
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from wine_setup import start_wine  # noqa: E402
 
 WORDS = [b"int", b"return", b"if", b"else", b"for", b"while", b"struct", b"const",
          b"char", b"size_t", b"buf", b"len", b"count", b"next", b"node", b"value",
@@ -81,11 +94,59 @@ def make_corpora(mib):
     return paths
 
 
-def build():
-    subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release",
-                    "-DBUILD_TESTING=OFF"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", BUILD, "-j2"], check=True, stdout=subprocess.DEVNULL)
-    return os.path.join(BUILD, "padcols")
+def build(source, build_dir, *options):
+    """Configures and builds a release tree; returns the build folder."""
+    subprocess.run(["cmake", "-S", source, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
+                    *options], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build_dir, "-j2"], check=True, stdout=subprocess.DEVNULL)
+    return build_dir
+
+
+def build_baseline(rev):
+    """padcols as it was at revision rev, built beside the current one."""
+    source = os.path.join(BUILD, "baseline-src")
+    shutil.rmtree(source, ignore_errors=True)
+    os.makedirs(source)
+    archive = subprocess.run(["git", "-C", ROOT, "archive", rev], check=True,
+                             stdout=subprocess.PIPE).stdout
+    subprocess.run(["tar", "-x", "-C", source], input=archive, check=True)
+    build(source, os.path.join(BUILD, "baseline"), "-DBUILD_TESTING=OFF")
+    return os.path.join(BUILD, "baseline", "padcols")
+
+
+def chosen_path(test_command):
+    """The path the expander takes on this CPU, as its unit test reports it."""
+    out = subprocess.run([*test_command, "--gtest_filter=ExpandPath.*"], capture_output=True,
+                         text=True, check=False).stdout
+    found = re.search(r"expand_block runs the (\w+) path", out)
+    return found.group(1) if found else "unknown"
+
+
+def mingw_compiler(language):
+    """The posix-thread mingw-w64 compiler for language (gcc or g++), or the
+    default one, or None."""
+    for name in (f"i686-w64-mingw32-{language}-posix", f"i686-w64-mingw32-{language}"):
+        if shutil.which(name):
+            return shutil.which(name)
+    return None
+
+
+def build_windows():
+    """padcols.exe, its unit test and copy.exe; None without mingw-w64 or Wine."""
+    wine = shutil.which("wine")
+    gcc = mingw_compiler("gcc")
+    if not wine or not gcc:
+        return None
+    build_dir = build(ROOT, os.path.join(BUILD, "windows"),
+                      f"-DCMAKE_TOOLCHAIN_FILE={ROOT}/cmake/mingw-i686.cmake")
+    copy = os.path.join(build_dir, "copy.exe")
+    subprocess.run([gcc, "-O2", "-static", "-s", "-o", copy,
+                    os.path.join(ROOT, "bench", "copy_blocks.c")], check=True)
+    os.environ.update(WINEPREFIX=os.path.join(BUILD, "wineprefix"), WINEDEBUG="-all",
+                      WINEDLLOVERRIDES="mscoree,mshtml=")
+    start_wine(wine)
+    return {"wine": wine, "exe": os.path.join(build_dir, "padcols.exe"), "copy": copy,
+            "test": os.path.join(build_dir, "tests", "expand_block_test.exe")}
 
 
 def run_once(argv, path):
@@ -119,46 +180,73 @@ def best_times(commands, path, runs):
     return best
 
 
-def check_same_output(padcols, expand, path):
+def digest(argv, path, env=None):
+    """SHA-256 of what a command writes for the corpus at path."""
+    h = hashlib.sha256()
     with open(path, "rb") as f:
-        ours = subprocess.run([padcols], stdin=f, capture_output=True, check=True).stdout
-    with open(path, "rb") as f:
-        theirs = subprocess.run([expand, "-t", "8"], stdin=f, capture_output=True, check=True,
-                                env={**os.environ, "LC_ALL": "C"}).stdout
-    return ours == theirs
+        proc = subprocess.Popen(argv, stdin=f, stdout=subprocess.PIPE, env=env)
+        for piece in iter(lambda: proc.stdout.read(1 << 20), b""):
+            h.update(piece)
+        if proc.wait() != 0:
+            sys.exit(f"{argv} failed on {path}")
+    return h.hexdigest()
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5, help="rounds per corpus (best is kept)")
-    parser.add_argument("--mib", type=int, default=64, help="size of each corpus in MiB")
+    parser.add_argument("--mib", type=int, default=256, help="size of each corpus in MiB")
+    parser.add_argument("--baseline", metavar="REV", help="also time padcols built from REV")
+    parser.add_argument("--no-wine", action="store_true", help="leave out the Windows build")
     args = parser.parse_args()
 
-    padcols = build()
+    linux = build(ROOT, BUILD)
+    padcols = os.path.join(linux, "padcols")
     expand = shutil.which("expand")
     dd = shutil.which("dd")
+    windows = None if args.no_wine else build_windows()
     paths = make_corpora(args.mib)
     os.environ["LC_ALL"] = "C"
-    commands = {
-        "padcols": [padcols],
-        "expand": [expand, "-t", "8"],
-        "dd": [dd, "bs=16384", "status=none"],
-    }
+    commands = {"padcols": [padcols]}
+    if args.baseline:
+        commands["baseline"] = [build_baseline(args.baseline)]
+    commands["expand"] = [expand, "-t", "8"]
+    commands["dd"] = [dd, "bs=16384", "status=none"]
+    if windows:
+        commands["padcols.exe"] = [windows["wine"], windows["exe"]]
+        commands["copy.exe"] = [windows["wine"], windows["copy"]]
 
     cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
                 if line.startswith("model name")), platform.machine())
     print(f"machine: {cpu}, {os.cpu_count()} cores; {platform.system()} {platform.release()}")
+    print(f"padcols takes the {chosen_path([os.path.join(linux, 'tests', 'expand_block_test')])} path here", end="")
+    if windows:
+        print(f"; padcols.exe under Wine the {chosen_path([windows['wine'], windows['test']])} path")
+    else:
+        print("; padcols.exe not timed (needs mingw-w64 and Wine)")
     print(f"corpora of {args.mib} MiB, best of {args.runs} interleaved runs, output to /dev/null")
     print()
-    print("| corpus | padcols MiB/s | expand MiB/s | dd MiB/s | padcols/expand | padcols/dd |")
-    print("|---|---:|---:|---:|---:|---:|")
+    ratios = [("padcols", "expand"), ("padcols", "dd")]
+    if args.baseline:
+        ratios.append(("padcols", "baseline"))
+    if windows:
+        ratios += [("padcols.exe", "expand"), ("padcols.exe", "copy.exe"), ("padcols.exe", "padcols")]
+    print("| corpus | " + " | ".join(f"{k} MiB/s" for k in commands) + " | "
+          + " | ".join(f"{a}/{b}" for a, b in ratios) + " |")
+    print("|---|" + "---:|" * (len(commands) + len(ratios)))
     for name, path in paths.items():
         mib = os.path.getsize(path) / (1 << 20)
         best = best_times(commands, path, args.runs)
         rate = {k: mib / v for k, v in best.items()}
-        same = "" if name == "random" or check_same_output(padcols, expand, path) else " (outputs differ!)"
-        print(f"| {name}{same} | {rate['padcols']:.0f} | {rate['expand']:.0f} | {rate['dd']:.0f} "
-              f"| {rate['padcols'] / rate['expand']:.2f}x | {rate['padcols'] / rate['dd']:.2f}x |")
+        # Every build must give the same bytes; expand too, except on random
+        # bytes (where it treats backspaces and carriage returns otherwise).
+        ours = digest(commands["padcols"], path)
+        others = [k for k in commands if k not in ("padcols", "dd", "copy.exe")
+                  and not (k == "expand" and name == "random")]
+        differ = [k for k in others if digest(commands[k], path) != ours]
+        note = f" (differs: {', '.join(differ)}!)" if differ else ""
+        print(f"| {name}{note} | " + " | ".join(f"{rate[k]:.0f}" for k in commands) + " | "
+              + " | ".join(f"{rate[a] / rate[b]:.2f}x" for a, b in ratios) + " |", flush=True)
 
     # Start-up: many runs on a tiny file, where nearly all of the time is
     # loading and starting the process.

@@ -18,13 +18,26 @@
 
 namespace {
 
-void (*const paths[])() = {
-    expand_block,
-    expand_block_portable,
+struct Path {
+    const char *name;
+    void (*run)();
+    int kind;
+};
+
+const Path all_paths[] = {
+    {"dispatch", expand_block, EXPAND_PORTABLE},
+    {"portable", expand_block_portable, EXPAND_PORTABLE},
 #if PADCOLS_HAVE_SSE2
-    expand_block_sse2,
+    {"sse2", expand_block_sse2, EXPAND_SSE2},
+#endif
+#if PADCOLS_HAVE_AVX2
+    {"avx2", expand_block_avx2, EXPAND_AVX2},
 #endif
 };
+
+// The paths this CPU can run, found once at start-up.
+void (*paths[sizeof all_paths / sizeof all_paths[0]])();
+std::size_t path_count;
 
 // Sizes from 1 to BLOCK_SIZE, mostly small, from a xorshift generator.
 struct Sizes {
@@ -41,6 +54,18 @@ struct Sizes {
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    for (const Path &path : all_paths) {
+        if (expand_path_runs_here(path.kind))
+            paths[path_count++] = path.run;
+        else
+            std::fprintf(stderr, "fuzz_expand: skipping the %s path, which this CPU cannot run\n",
+                         path.name);
+    }
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     if (size < 6)
@@ -54,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string input(reinterpret_cast<const char *>(data) + 6, length);
     const std::string expected = reference_expand(input, stop);
 
-    for (void (*const path)() : paths) {
+    for (std::size_t p = 0; p < path_count; ++p) {
+        void (*const path)() = paths[p];
         std::string out;
         const std::string fault =
             expand_in_pieces(input, stop, path, Sizes{seed}, Sizes{seed * 2654435761u | 1}, out);

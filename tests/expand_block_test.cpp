@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <cstring>
 #include <ostream>
 #include <random>
@@ -21,13 +22,17 @@ unsigned char *const out_end = out_buf + BLOCK_SIZE;
 struct Path {
     const char *name;
     void (*run)();
+    int kind; // what the CPU must support to run it
 };
 
 const Path paths[] = {
-    {"dispatch", expand_block},
-    {"portable", expand_block_portable},
+    {"dispatch", expand_block, EXPAND_PORTABLE},
+    {"portable", expand_block_portable, EXPAND_PORTABLE},
 #if PADCOLS_HAVE_SSE2
-    {"sse2", expand_block_sse2},
+    {"sse2", expand_block_sse2, EXPAND_SSE2},
+#endif
+#if PADCOLS_HAVE_AVX2
+    {"avx2", expand_block_avx2, EXPAND_AVX2},
 #endif
 };
 
@@ -41,7 +46,12 @@ void (*expand)() = expand_block;
 
 class ExpandBlock : public testing::TestWithParam<Path> {
 protected:
-    void SetUp() override { expand = GetParam().run; }
+    void SetUp() override
+    {
+        if (!expand_path_runs_here(GetParam().kind))
+            GTEST_SKIP() << "this CPU cannot run the " << GetParam().name << " path";
+        expand = GetParam().run;
+    }
 };
 
 struct Pieces {
@@ -193,6 +203,22 @@ TEST_P(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
         ASSERT_EQ(reference_expand(input, stop), expand_randomly(input, stop, random, rng))
             << "round " << round << ", stop " << stop;
     }
+}
+
+// expand_block takes a vector path wherever the build and the CPU have one:
+// on any x86 CPU with SSE2, and with AVX2 where the CPU has it.
+TEST(ExpandPath, ChoosesTheWidestPathTheCpuRuns)
+{
+    const char *const names[] = {"portable", "sse2", "avx2"};
+    std::cout << "expand_block runs the " << names[expand_path] << " path\n";
+    int widest = EXPAND_PORTABLE;
+    for (const int kind : {EXPAND_SSE2, EXPAND_AVX2})
+        if (expand_path_runs_here(kind))
+            widest = kind;
+    EXPECT_EQ(widest, expand_path);
+#if defined(__x86_64__) || defined(__i386__)
+    EXPECT_NE(EXPAND_PORTABLE, expand_path) << "an x86 build without a vector path";
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, ExpandBlock, testing::ValuesIn(paths),

@@ -1,19 +1,40 @@
-// The two ways expand_block can do its work. Both have exactly its contract
-// and differ only in how many bytes they examine per step; expand_block runs
-// the fastest one the target has, and the tests hold each against the same
-// reference.
+// The ways expand_block can do its work. All have exactly its contract and
+// differ only in how many bytes they examine per step. Which of them a build
+// has depends on its target (the build defines PADCOLS_HAVE_SSE2 and
+// PADCOLS_HAVE_AVX2); which of those runs is chosen once, at start-up, from
+// what the CPU reports. The tests hold each against the same reference.
 #ifndef PADCOLS_EXPAND_PATHS_H
 #define PADCOLS_EXPAND_PATHS_H
+
+#ifndef PADCOLS_HAVE_SSE2
+#define PADCOLS_HAVE_SSE2 0
+#endif
+#ifndef PADCOLS_HAVE_AVX2
+#define PADCOLS_HAVE_AVX2 0
+#endif
+
+constexpr int EXPAND_PORTABLE = 0;
+constexpr int EXPAND_SSE2 = 1;
+constexpr int EXPAND_AVX2 = 2;
+
+// The path expand_block takes: the fastest one this build has and the CPU
+// running it can execute.
+extern const int expand_path;
+
+// Whether this build has the path and the CPU running it can execute it.
+bool expand_path_runs_here(int path);
 
 // Machine words, on any target.
 void expand_block_portable();
 
-#if defined(__SSE2__) && !defined(PADCOLS_NO_SSE2)
-#define PADCOLS_HAVE_SSE2 1
-// SSE2 vectors, where the target has them.
+#if PADCOLS_HAVE_SSE2
+// SSE2 vectors: chunks of 64 bytes on x86-64, of 32 bytes on 32-bit x86.
 void expand_block_sse2();
-#else
-#define PADCOLS_HAVE_SSE2 0
+#endif
+
+#if PADCOLS_HAVE_AVX2
+// AVX2 vectors with BMI1, BMI2 and POPCNT, on x86-64.
+void expand_block_avx2();
 #endif
 
 #endif
