@@ -76,7 +76,8 @@ def make_corpora(mib):
     makers = {
         "source-lf": lambda: source,
         "source-crlf": lambda: source.replace(b"\n", b"\r\n"),
-        "random": lambda: random.Random(7).randbytes(size),
+        # 64 MiB of random bytes, repeated: far more than any predictor keeps.
+        "random": lambda: random.Random(7).randbytes(min(size, 64 << 20)),
         "all-tabs": lambda: b"\t" * size,
     }
     paths = {}

@@ -1,6 +1,6 @@
 // The vector expander with AVX2, built for x86-64 CPUs that have AVX2, BMI1,
-// BMI2 and POPCNT. This file alone is compiled for them; expand_block runs it
-// only when the CPU says it has them.
+// BMI2 and POPCNT. This file alone is compiled for them; expand_block runs it only
+// when the CPU says it has them.
 #include "expand_paths.h"
 
 #include <immintrin.h>
@@ -52,6 +52,8 @@ inline void spaces_64(unsigned char *out)
     store_32(out, spaces);
     store_32(out + 32, spaces);
 }
+
+constexpr bool HAS_POPCNT = true;
 
 inline unsigned count_bits(mask m)
 {

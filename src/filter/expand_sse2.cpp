@@ -62,15 +62,12 @@ inline void spaces_64(unsigned char *out)
     store_16(out + 48, spaces);
 }
 
-// Without a POPCNT instruction to count on: the bits are summed in ever
-// wider fields.
-inline unsigned count_bits(mask m)
+// Not every CPU with SSE2 has POPCNT.
+constexpr bool HAS_POPCNT = false;
+
+inline unsigned count_bits(mask)
 {
-    constexpr mask ones = ~mask(0) / 0xff;
-    m = m - ((m >> 1) & ones * 0x55);
-    m = (m & ones * 0x33) + ((m >> 2) & ones * 0x33);
-    m = (m + (m >> 4)) & ones * 0x0f;
-    return static_cast<unsigned>((m * ones) >> (sizeof(mask) * 8 - 8));
+    return 0;
 }
 
 // The top bit stands in for an empty mask, which the instruction cannot take.

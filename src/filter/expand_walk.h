@@ -22,7 +22,8 @@
 //                           chunk at p (bit i for byte p[i])
 //   copy_64(out, in)        copies 64 bytes
 //   spaces_64(out)          stores 64 spaces
-//   count_bits(m)           the number of bits set in m
+//   HAS_POPCNT              whether count_bits(m), the number of bits set in m,
+//                           is one instruction (otherwise it is not used)
 //   first_bit(m)            the lowest bit set in m; for m == 0, any value
 //                           below 2 * CHUNK
 //   highest_bit(m)          the highest bit set in m, for m != 0
@@ -62,7 +63,7 @@ struct Marks {
     // Where each run of tabs starts; runs are at least two bytes apart.
     std::uint16_t starts[SEGMENT / 2 + CHUNK];
     offset runs;
-    offset tab_count;
+    offset tab_count; // where counting bits is cheap: all the tabs of the segment
 };
 
 // Marks the first len bytes at seg (whole chunks): first the bitmaps, in a
@@ -89,26 +90,29 @@ inline void mark_segment(const unsigned char *seg, offset len, Marks &m)
         const offset here = at + static_cast<offset>(highest_bit(eols | 1)) + 1;
         const offset some = -static_cast<offset>(eols != 0);
         last_eol = (here & some) | (last_eol & ~some);
-        tab_count += static_cast<offset>(count_bits(tabs));
 
         // Starts of runs: tabs whose byte before is not a tab. The first
         // LISTED are written whether there are that many or not: what lies
         // past the count is overwritten by the next chunk or never read.
         mask first = tabs & ~((tabs << 1) | carry);
         carry = tabs >> (CHUNK - 1);
-        const offset n = static_cast<offset>(count_bits(first));
         std::uint16_t *const list = m.starts + runs;
+        if (HAS_POPCNT) {
+            tab_count += static_cast<offset>(count_bits(tabs));
+            runs += static_cast<offset>(count_bits(first));
+        }
         for (int i = 0; i < LISTED; ++i) {
             list[i] = static_cast<std::uint16_t>(at + static_cast<offset>(first_bit(first)));
+            if (!HAS_POPCNT)
+                runs += first != 0;
             first &= first - 1;
         }
-        if (n > LISTED) {
-            for (int i = LISTED; first != 0; ++i) {
-                list[i] = static_cast<std::uint16_t>(at + static_cast<offset>(first_bit(first)));
-                first &= first - 1;
-            }
+        for (int i = LISTED; first != 0; ++i) {
+            list[i] = static_cast<std::uint16_t>(at + static_cast<offset>(first_bit(first)));
+            if (!HAS_POPCNT)
+                ++runs;
+            first &= first - 1;
         }
-        runs += n;
     }
     m.eol_before[chunks] = last_eol;
     m.runs = runs;
@@ -291,23 +295,26 @@ inline bool walk_segment(unsigned char *&in_ref, unsigned char *&out_ref, std::i
                          offset stop, std::uint32_t reciprocal)
 {
     unsigned char *const seg = in_ref;
-    // Every input byte makes at least one output byte, so a segment longer
-    // than the output room would be marked in vain. Up to half the room, a
-    // segment of ordinary text (where tabs are a small share of the bytes)
-    // is found to fit and walked unchecked.
+    // Every input byte makes at least one output byte, and a tab at most
+    // stop. While the room holds all a segment can make, and 64 bytes more
+    // for the stores that run past, its walk needs no checks. Where bits are
+    // cheap to count, the segment's tabs give that bound after marking, and
+    // up to half the room a segment of ordinary text fits; elsewhere the
+    // segment is kept to room / stop, the bound that needs no count.
     offset len = (in_end - seg) / CHUNK * CHUNK;
-    const offset room = out_end - out_ref;
-    const offset half_room = room / 2 / CHUNK * CHUNK;
     len = len < SEGMENT ? len : SEGMENT;
-    len = len < half_room ? len : half_room > CHUNK ? half_room : CHUNK;
+    const offset room = out_end - out_ref;
+    const offset cap = (HAS_POPCNT ? room / 2 : (room - 64) / stop) / CHUNK * CHUNK;
+    const offset limit = cap >= CHUNK ? cap : (room + CHUNK - 1) / CHUNK * CHUNK;
+    len = len < limit ? len : limit;
 
     Marks m;
     mark_segment(seg, len, m);
 
-    Walk w{seg, out_ref, 0, left - stop};
-    // The most the segment can make: each tab at most stop spaces.
-    const offset most = len + m.tab_count * (stop - 1);
+    const offset most = HAS_POPCNT ? len + m.tab_count * (stop - 1) : len * stop;
     const bool fast = in_end - (seg + len) >= 64 && room - most >= 64;
+
+    Walk w{seg, out_ref, 0, left - stop};
     if (fast) {
         walk_fast<POWER_OF_TWO>(m, w, stop, reciprocal);
     } else if (!walk_checked<POWER_OF_TWO>(m, w, in_ref, left, stop, reciprocal)) {
