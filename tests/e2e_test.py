@@ -68,14 +68,14 @@ def random_bytes(rng, size, special=b"\t\t\t\r\n"):
                  for _ in range(size))
 
 
-def run(args=(), data=b"", stdin=None, stdout=subprocess.PIPE, close_fds=()):
+def run(args=(), data=b"", stdin=None, stdout=subprocess.PIPE, close_fds=(), env=None):
     """Runs padcols; data goes through a pipe unless stdin is given.
     close_fds are closed in the child before it starts."""
     preexec = (lambda: [os.close(fd) for fd in close_fds]) if close_fds else None
     proc = subprocess.run([*COMMAND, *args],
                           input=data if stdin is None else None,
                           stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
-                          preexec_fn=preexec, timeout=60, check=False)
+                          preexec_fn=preexec, timeout=60, check=False, env=env)
     return proc.returncode, proc.stdout, proc.stderr
 
 
@@ -163,6 +163,15 @@ class Argument(PadcolsTest):
         for arg in self.REFUSED:
             with self.subTest(arg=arg):
                 self.assertRun((1, b"", diagnostic(b"Illegal tab stop")), run([arg], b"a\tb"))
+
+    def test_non_ascii_refused(self):
+        # Fullwidth, superscript and subscript digits and the ideographic
+        # space, which Windows' best-fit conversion to an ANSI argv turns into
+        # ASCII. Wine hands them to padcols.exe as UTF-16 in a UTF-8 locale.
+        for arg in ["\uff14", "\uff11\uff16", "\uff0b\uff14", "\u2074", "\u2084", "\u30004"]:
+            with self.subTest(arg=arg):
+                self.assertRun((1, b"", diagnostic(b"Illegal tab stop")),
+                               run([arg], b"a\tb", env={**os.environ, "LC_ALL": "C.UTF-8"}))
 
 
 class UsageScreen(PadcolsTest):
@@ -324,6 +333,57 @@ class Faults(PadcolsTest):
             err = proc.stderr.read()
             status = proc.wait(timeout=60)
         self.assertRun((0, reference(b"".join(pieces), 3), b""), (status, out, err))
+
+
+    @unittest.skipIf(WINDOWS, LINUX_ONLY)
+    def test_read_fails_after_a_partial_read(self):
+        # The pipe holds 4 bytes: the first read takes them, the next read of
+        # the same block fails. Those 4 bytes still come out, expanded.
+        self.assertIsNotNone(shutil.which("strace"), "strace is needed for this test")
+        reads = [m[2] for m in trace_calls([], b"")[2] if m[1] == b"read"]
+        when = reads.index(b"0") + 2  # strace counts the reads on every descriptor
+        with subprocess.Popen(["strace", "-qq", "-o", "/dev/null", "-e", "trace=read", "-e",
+                               f"inject=read:error=EIO:when={when}", PADCOLS],
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env={**os.environ, "ASAN_OPTIONS": "detect_leaks=0"}) as proc:
+            proc.stdin.write(b"a\tb\n")
+            proc.stdin.flush()
+            out, err = proc.stdout.read(), proc.stderr.read()
+            proc.stdin.close()
+        self.assertRun((1, b"a       b\n", diagnostic(b"Error reading")), (proc.returncode, out, err))
+
+    def test_non_blocking_pipes(self):
+        # A standard input or output left non-blocking, with a slow partner on
+        # the other end of the pipe: padcols waits for it, and loses nothing.
+        data = random_bytes(random.Random(19), 3 * BLOCK)
+        for side in ("input", "output"):
+            with self.subTest(non_blocking=side), tempfile.TemporaryFile() as f:
+                r, w = os.pipe()
+                theirs, ours = (r, w) if side == "input" else (w, r)
+                os.set_blocking(theirs, False)
+                f.write(b"" if side == "input" else data)
+                f.seek(0)
+                out = b""
+                with subprocess.Popen(COMMAND, stdin=theirs if side == "input" else f,
+                                      stdout=f if side == "input" else theirs,
+                                      stderr=subprocess.PIPE) as proc:
+                    os.close(theirs)
+                    with open(ours, "wb" if side == "input" else "rb", buffering=0) as pipe:
+                        if side == "input":
+                            for i in range(0, len(data), 5000):
+                                time.sleep(0.01)
+                                try:
+                                    pipe.write(data[i:i + 5000])
+                                except BrokenPipeError:  # padcols has given up
+                                    break
+                        else:
+                            while chunk := pipe.read(4096):
+                                time.sleep(0.002)
+                                out += chunk
+                    err = proc.stderr.read()
+                f.seek(0)
+                self.assertRun((0, reference(data), b""),
+                               (proc.returncode, out if side == "output" else f.read(), err))
 
 
 class LongStream(PadcolsTest):

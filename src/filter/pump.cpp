@@ -1,34 +1,43 @@
 #include "filter_state.h"
 
 #include "front/fatal.h"
+#include "front/platform.h"
 
-#include <cstdio>
 #include <cstring>
 
 // Fills the empty input block from standard input. A short read means the end
-// of the input (or an error): its bytes are moved to end at the end of the
-// block, where the expander looks for the end of the data.
-static void refill()
+// of the input or a failed read: its bytes are moved to end at the end of the
+// block, where the expander looks for the end of the data. Returns false when
+// a read failed.
+static bool refill()
 {
     unsigned char *const in_end = in_buf + BLOCK_SIZE;
-    const std::size_t n = std::fread(in_buf, 1, BLOCK_SIZE, stdin);
+    bool failed = false;
+    const std::size_t n = read_block(in_buf, BLOCK_SIZE, failed);
     if (n == BLOCK_SIZE) {
         in_pos = in_buf;
-        return;
+        return true;
     }
-    if (std::ferror(stdin))
-        fatal("Error reading");
+    if (failed && n == 0)
+        fatal("Error reading"); // nothing gathered, nothing to write first
     in_pos = in_end - n;
     std::memmove(in_pos, in_buf, n); // overlaps when n > BLOCK_SIZE / 2
+    return !failed;
 }
 
 void pump()
 {
+    bool read_failed = false;
     for (;;) {
         // Refill only once the input is used up. The output block is empty
-        // then, so a failed read never discards expanded output.
-        if (in_pos == in_buf + BLOCK_SIZE)
-            refill();
+        // then, so a failed read never discards expanded output. The bytes a
+        // failed read gathered are expanded and written like any others; the
+        // failure is reported once they are used up, here.
+        if (in_pos == in_buf + BLOCK_SIZE) {
+            if (read_failed)
+                fatal("Error reading");
+            read_failed = !refill();
+        }
 
         expand_block();
 
@@ -36,7 +45,7 @@ void pump()
         if (n == 0)
             return; // nothing left to expand: the input has ended
         out_pos = out_buf;
-        if (std::fwrite(out_buf, 1, n, stdout) != n)
+        if (write_block(out_buf, n) != n)
             fatal("Error writing");
     }
 }

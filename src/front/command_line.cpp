@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 static const char usage_screen[] =
     "\n"
@@ -42,3 +43,16 @@ void set_tab_stop(const char *arg)
         fatal("Illegal tab stop");
     tab_stop = value;
 }
+
+#ifdef _WIN32
+void set_tab_stop(const wchar_t *arg)
+{
+    std::string ascii;
+    for (; *arg != L'\0'; ++arg) {
+        if (*arg > 0x7F)
+            fatal("Illegal tab stop");
+        ascii += static_cast<char>(*arg);
+    }
+    set_tab_stop(ascii.c_str());
+}
+#endif

@@ -16,4 +16,12 @@ std::int32_t tab_stop_value(const char *arg);
 // anything else ends the run with "Illegal tab stop".
 void set_tab_stop(const char *arg);
 
+#ifdef _WIN32
+// The same for the argument as the UTF-16 command line gives it: any
+// character outside ASCII is refused, as on other systems, rather than left to
+// a best-fit conversion that would make a fullwidth or superscript digit an
+// ASCII one.
+void set_tab_stop(const wchar_t *arg);
+#endif
+
 #endif

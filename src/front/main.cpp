@@ -9,7 +9,13 @@
 #include <cerrno>
 #include <cstdio>
 
+#ifdef _WIN32
+// Linked with -municode: the arguments come straight from the UTF-16 command
+// line, not converted to the ANSI code page with best-fit mapping.
+int wmain(int argc, wchar_t **argv)
+#else
 int main(int argc, char **argv)
+#endif
 {
     usage_if_interactive();
     if (argc >= 2)
