@@ -415,6 +415,20 @@ class Image(PadcolsTest):
         self.assertTrue(dlls)
         self.assertLessEqual(dlls, {b"kernel32.dll", b"msvcrt.dll"})
 
+    def test_version_resource(self):
+        # What Explorer's Properties and PowerShell's VersionInfo show, as the
+        # toolchain's windres reads it back from the image.
+        windres = os.environ["PADCOLS_WINDRES"]
+        rc = subprocess.run([windres, "-i", PADCOLS, "-O", "rc"], capture_output=True, check=True).stdout
+        with open(os.path.join(os.path.dirname(__file__), "..", "LICENSE"), "rb") as f:
+            copyright_line = re.search(rb"^Copyright .*", f.read(), re.M)[0]
+        self.assertRegex(rc, rb"FILEVERSION 2, 1, 0, 0\s+PRODUCTVERSION 2, 1, 0, 0")
+        self.assertEqual({b"FileDescription": b"Replaces tabs with the spaces that reach the next tab stop",
+                          b"FileVersion": b"2.1", b"ProductVersion": b"2.1", b"ProductName": b"padcols",
+                          b"InternalName": b"padcols", b"OriginalFilename": b"padcols.exe",
+                          b"LegalCopyright": copyright_line},
+                         dict(re.findall(rb'VALUE "(\w+)", "([^"]*)"', rc)))
+
 
 # One read or write in strace's log: call, descriptor, size asked, result.
 CALL = re.compile(rb"^(read|write)\(([0-9]+), .*, (\d+)\) += (-?\d+)")
