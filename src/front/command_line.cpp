@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 static const char usage_screen[] =
     "\n"
@@ -45,14 +44,18 @@ void set_tab_stop(const char *arg)
 }
 
 #ifdef _WIN32
-void set_tab_stop(const wchar_t *arg)
+void set_tab_stop(wchar_t *arg)
 {
-    std::string ascii;
-    for (; *arg != L'\0'; ++arg) {
-        if (*arg > 0x7F)
+    // Narrowed in place, with no memory of its own: byte i of the ASCII copy
+    // lies within wide character i / 2, which has been read by then.
+    char *const ascii = reinterpret_cast<char *>(arg);
+    std::size_t i = 0;
+    for (; arg[i] != L'\0'; ++i) {
+        if (arg[i] > 0x7F)
             fatal("Illegal tab stop");
-        ascii += static_cast<char>(*arg);
+        ascii[i] = static_cast<char>(arg[i]);
     }
-    set_tab_stop(ascii.c_str());
+    ascii[i] = '\0';
+    set_tab_stop(ascii);
 }
 #endif

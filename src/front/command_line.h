@@ -20,8 +20,8 @@ void set_tab_stop(const char *arg);
 // The same for the argument as the UTF-16 command line gives it: any
 // character outside ASCII is refused, as on other systems, rather than left to
 // a best-fit conversion that would make a fullwidth or superscript digit an
-// ASCII one.
-void set_tab_stop(const wchar_t *arg);
+// ASCII one. The argument's memory is reused for its ASCII form.
+void set_tab_stop(wchar_t *arg);
 #endif
 
 #endif
