@@ -4,6 +4,10 @@
 
 #include <cstring>
 
+#if PADCOLS_HAVE_SSE2
+#include <cpuid.h>
+#endif
+
 // Ordinary bytes go a machine word at a time: a word without a tab, CR or LF
 // is copied whole and moves the column by its width, whose remainder modulo
 // the tab stop is worked out once per call. A word holding a special byte is
@@ -51,28 +55,36 @@ void expand_block_portable()
     cols_left = left;
 }
 
+// Asks the CPU directly, with as few CPUID instructions as the answer takes:
+// in a virtual machine each one traps to the hypervisor, and the compiler's
+// own feature probe, which asks for everything, adds tens of microseconds to
+// every start.
 bool expand_path_runs_here(int path)
 {
-#if defined(__i386__) || defined(__x86_64__)
-    // The CPU's answers are read once; before constructors have run (this
-    // is called from one) they must be asked for.
-    __builtin_cpu_init();
-#endif
-    switch (path) {
-    case EXPAND_PORTABLE:
+    if (path == EXPAND_PORTABLE)
         return true;
 #if PADCOLS_HAVE_SSE2
-    case EXPAND_SSE2:
-        return __builtin_cpu_supports("sse2");
-#endif
-#if PADCOLS_HAVE_AVX2
-    case EXPAND_AVX2:
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-               __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-#endif
-    default:
+    const unsigned top = __get_cpuid_max(0, nullptr);
+    if (top < 1)
         return false;
+    unsigned a, b, c, d;
+    __cpuid(1, a, b, c, d);
+    if (path == EXPAND_SSE2)
+        return (d & bit_SSE2) != 0;
+#if PADCOLS_HAVE_AVX2
+    // AVX2 also needs the system to save the vector registers (XCR0 bits 1
+    // and 2), which it says through OSXSAVE and XGETBV.
+    if (path == EXPAND_AVX2 && top >= 7 && (c & bit_OSXSAVE) && (c & bit_AVX) && (c & bit_POPCNT)) {
+        unsigned xcr0, xcr0_high;
+        __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
+        if ((xcr0 & 6) != 6)
+            return false;
+        __cpuid_count(7, 0, a, b, c, d);
+        return (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2);
     }
+#endif
+#endif
+    return false;
 }
 
 static int fastest_expand_path()
