@@ -100,6 +100,10 @@ TEST_P(ExpandBlock, ExpandsTabsToTheNextStop)
         {9999, "\t", std::string(9999, ' ')},
         {9999, "x\t\n\t", "x" + std::string(9998, ' ') + "\n" + std::string(9999, ' ')},
         {8, "", ""},
+        // Runs longer than a vector's worth of tabs, across chunks and
+        // segments; a column far past 2^16 when the tab comes.
+        {3, "ab" + std::string(3000, '\t') + "c", "ab" + std::string(1 + 2999 * 3, ' ') + "c"},
+        {7, std::string(70001, 'x') + "\t|", std::string(70001, 'x') + std::string(6, ' ') + "|"},
     };
     std::mt19937 rng(1);
     for (const Case &c : cases) {
@@ -192,10 +196,14 @@ TEST_P(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
         // Dense rounds are mostly special bytes; sparse ones leave long runs
         // of ordinary bytes, which the fast paths take a word or vector at a time.
         const bool sparse = (round / 2) % 2 == 0;
-        for (char &ch : input) {
+        for (std::size_t i = 0; i < input.size(); ++i) {
             const unsigned r = rng();
             const bool is_special = sparse ? r % 48 == 0 : (r & 3) != 0;
-            ch = is_special ? special[(r >> 8) % sizeof special] : static_cast<char>(r >> 16);
+            input[i] = is_special ? special[(r >> 8) % sizeof special] : static_cast<char>(r >> 16);
+            // Now and then a long run of tabs.
+            if (r % 2048 == 0)
+                for (std::size_t end = std::min(input.size(), i + r % 300); i < end; ++i)
+                    input[i] = '\t';
         }
         const std::size_t in_max = round % 2 ? BLOCK_SIZE : 64;
         const std::size_t out_max = round % 3 ? BLOCK_SIZE : 64;
