@@ -19,7 +19,8 @@ void usage_if_interactive()
 {
     if (!stdin_is_char_device())
         return;
-    std::fputs(usage_screen, stdout);
+    // The status is 1 whether or not the screen could be written.
+    static_cast<void>(std::fputs(usage_screen, stdout));
     std::exit(1);
 }
 

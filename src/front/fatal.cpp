@@ -5,8 +5,9 @@
 
 void fatal(const char *message)
 {
-    std::fputs("padcols: ", stderr);
-    std::fputs(message, stderr);
-    std::fputs("\n", stderr);
+    // A failure to write to standard error has nowhere to be reported.
+    static_cast<void>(std::fputs("padcols: ", stderr));
+    static_cast<void>(std::fputs(message, stderr));
+    static_cast<void>(std::fputs("\n", stderr));
     std::exit(1);
 }
