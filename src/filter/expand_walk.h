@@ -153,15 +153,28 @@ inline offset run_length(const Marks &m, offset t)
 // with reciprocal = (2^32 - 1) / stop, the quotient taken from the product
 // is exact or one too small, which one subtraction mends.
 template <bool POWER_OF_TWO>
-inline offset mod_stop(offset x, std::uint32_t stop, std::uint32_t reciprocal)
+inline offset mod_stop(offset x, offset stop, std::uint32_t reciprocal)
 {
     const std::uint32_t ux = static_cast<std::uint32_t>(x);
+    const std::uint32_t ustop = static_cast<std::uint32_t>(stop);
     if (POWER_OF_TWO)
-        return static_cast<offset>(ux & (stop - 1));
+        return static_cast<offset>(ux & (ustop - 1));
     const std::uint32_t q = static_cast<std::uint32_t>((std::uint64_t(ux) * reciprocal) >> 32);
-    std::uint32_t r = ux - q * stop;
-    r = r >= stop ? r - stop : r;
+    std::uint32_t r = ux - q * ustop;
+    r = r >= ustop ? r - ustop : r;
     return static_cast<offset>(r);
+}
+
+// The spaces a tab at position p would make: cols_left there, with base the
+// column's base before any line end ahead of p is counted.
+template <bool POWER_OF_TWO>
+inline std::int32_t left_at(const Marks &m, offset p, offset base, offset stop,
+                            std::uint32_t reciprocal)
+{
+    const offset eol = line_start(m, p);
+    base = eol > base ? eol : base;
+    const offset col = mod_stop<POWER_OF_TWO>(p - base, stop, reciprocal);
+    return static_cast<std::int32_t>(stop - col);
 }
 
 // Where the walk of a segment stands.
@@ -181,7 +194,6 @@ inline void walk_fast(const Marks &m, Walk &w, offset stop, std::uint32_t recipr
     unsigned char *out = w.out;
     offset src = w.src;
     offset base = w.base;
-    const std::uint32_t ustop = static_cast<std::uint32_t>(stop);
     const std::uint16_t *const starts = m.starts;
     const offset runs = m.runs;
 
@@ -190,7 +202,7 @@ inline void walk_fast(const Marks &m, Walk &w, offset stop, std::uint32_t recipr
         const offset eol = line_start(m, t);
         base = eol > base ? eol : base;
         const offset run = run_length(m, t);
-        const offset n = run * stop - mod_stop<POWER_OF_TWO>(t - base, ustop, reciprocal);
+        const offset n = run * stop - mod_stop<POWER_OF_TWO>(t - base, stop, reciprocal);
         const offset text = t - src;
         copy_64(out, seg + src);
         for (offset k = 64; k < text; k += 64)
@@ -209,9 +221,10 @@ inline void walk_fast(const Marks &m, Walk &w, offset stop, std::uint32_t recipr
 }
 
 // Walks the runs of a segment with every run checked: where there is room,
-// as walk_fast does; otherwise with exact copies. Returns false when the output block filled, with the state set where it
-// did: inside text, or inside a run, on the tab that is not finished with
-// the spaces it still owes.
+// as walk_fast does; otherwise with exact copies. Returns false when the
+// output block filled, with the state set where it did: inside text, or
+// inside a run, on the tab that is not finished with the spaces it still
+// owes.
 template <bool POWER_OF_TWO>
 inline bool walk_checked(const Marks &m, Walk &w, unsigned char *&in_ref, std::int32_t &left,
                          offset stop, std::uint32_t reciprocal)
@@ -220,7 +233,6 @@ inline bool walk_checked(const Marks &m, Walk &w, unsigned char *&in_ref, std::i
     unsigned char *out = w.out;
     offset src = w.src;
     offset base = w.base;
-    const std::uint32_t ustop = static_cast<std::uint32_t>(stop);
     // A run at or before this position leaves 64 readable bytes from its text.
     const offset fast_in = (in_end - seg) - 64;
 
@@ -229,7 +241,7 @@ inline bool walk_checked(const Marks &m, Walk &w, unsigned char *&in_ref, std::i
         const offset eol = line_start(m, t);
         base = eol > base ? eol : base;
         const offset run = run_length(m, t);
-        const offset col = mod_stop<POWER_OF_TWO>(t - base, ustop, reciprocal);
+        const offset col = mod_stop<POWER_OF_TWO>(t - base, stop, reciprocal);
         const offset n = run * stop - col;
         const offset text = t - src;
         offset room = out_end - out;
@@ -251,9 +263,7 @@ inline bool walk_checked(const Marks &m, Walk &w, unsigned char *&in_ref, std::i
             // It fills inside the text.
             const offset p = src + room;
             std::memcpy(out, seg + src, static_cast<std::size_t>(room));
-            const offset eol_p = line_start(m, p);
-            base = eol_p > base ? eol_p : base;
-            left = static_cast<std::int32_t>(stop - mod_stop<POWER_OF_TWO>(p - base, ustop, reciprocal));
+            left = left_at<POWER_OF_TWO>(m, p, base, stop, reciprocal);
             in_ref = seg + p;
             w.out = out_end;
             return false;
@@ -325,7 +335,6 @@ inline bool walk_segment(unsigned char *&in_ref, unsigned char *&out_ref, std::i
     // The text after the last run.
     unsigned char *out = w.out;
     const offset text = len - w.src;
-    offset base = w.base;
     if (fast) {
         for (offset k = 0; k < text; k += 64)
             copy_64(out + k, seg + w.src + k);
@@ -334,10 +343,7 @@ inline bool walk_segment(unsigned char *&in_ref, unsigned char *&out_ref, std::i
         if (rest < text) {
             const offset p = w.src + rest;
             std::memcpy(out, seg + w.src, static_cast<std::size_t>(rest));
-            const offset eol = line_start(m, p);
-            base = eol > base ? eol : base;
-            left = static_cast<std::int32_t>(
-                stop - mod_stop<POWER_OF_TWO>(p - base, static_cast<std::uint32_t>(stop), reciprocal));
+            left = left_at<POWER_OF_TWO>(m, p, w.base, stop, reciprocal);
             in_ref = seg + p;
             out_ref = out_end;
             return false;
@@ -345,10 +351,7 @@ inline bool walk_segment(unsigned char *&in_ref, unsigned char *&out_ref, std::i
         std::memcpy(out, seg + w.src, static_cast<std::size_t>(text));
     }
     out += text;
-    const offset eol = m.eol_before[len / CHUNK];
-    base = eol > base ? eol : base;
-    left = static_cast<std::int32_t>(
-        stop - mod_stop<POWER_OF_TWO>(len - base, static_cast<std::uint32_t>(stop), reciprocal));
+    left = left_at<POWER_OF_TWO>(m, len, w.base, stop, reciprocal);
     in_ref = seg + len;
     out_ref = out;
     return true;
