@@ -68,7 +68,8 @@ std::string expand_in_pieces(const std::string &input, int stop, void (*path)(),
         out_pos = out_end - room();
         unsigned char *const first = out_pos;
         path();
-        out.append(reinterpret_cast<const char *>(first), static_cast<std::size_t>(out_pos - first));
+        out.append(reinterpret_cast<const char *>(first),
+                   static_cast<std::size_t>(out_pos - first));
         if (in_pos != in_end && out_pos != out_end)
             return "returned with input left and output room";
         if (cols_left < 1 || cols_left > stop)
