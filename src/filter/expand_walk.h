@@ -185,6 +185,22 @@ struct Walk {
     offset base; // the column of p is (p - base) mod stop up to the next tab or line end
 };
 
+// Copies text bytes from in to out, then writes n spaces after them, both 64
+// bytes at a time: each may store up to 63 bytes past its end, which the
+// caller has room for. Returns the end of the spaces.
+inline unsigned char *put_text_and_spaces(unsigned char *out, const unsigned char *in, offset text,
+                                          offset n)
+{
+    copy_64(out, in);
+    for (offset k = 64; k < text; k += 64)
+        copy_64(out + k, in + k);
+    out += text;
+    spaces_64(out);
+    for (offset k = 64; k < n; k += 64)
+        spaces_64(out + k);
+    return out + n;
+}
+
 // Walks the runs of a segment that has room for everything it can make and
 // 64 readable bytes after it: nothing needs checking.
 template <bool POWER_OF_TWO>
@@ -203,15 +219,7 @@ inline void walk_fast(const Marks &m, Walk &w, offset stop, std::uint32_t recipr
         base = eol > base ? eol : base;
         const offset run = run_length(m, t);
         const offset n = run * stop - mod_stop<POWER_OF_TWO>(t - base, stop, reciprocal);
-        const offset text = t - src;
-        copy_64(out, seg + src);
-        for (offset k = 64; k < text; k += 64)
-            copy_64(out + k, seg + src + k);
-        out += text;
-        spaces_64(out);
-        for (offset k = 64; k < n; k += 64)
-            spaces_64(out + k);
-        out += n;
+        out = put_text_and_spaces(out, seg + src, t - src, n);
         src = t + run;
         base = src;
     }
@@ -246,15 +254,7 @@ inline bool walk_checked(const Marks &m, Walk &w, unsigned char *&in_ref, std::i
         const offset text = t - src;
         offset room = out_end - out;
         if (t <= fast_in && room >= text + n + 64) {
-            copy_64(out, seg + src);
-            for (offset k = 64; k < text; k += 64)
-                copy_64(out + k, seg + src + k);
-            out += text;
-            if (n <= 64)
-                spaces_64(out);
-            else
-                std::memset(out, ' ', static_cast<std::size_t>(n));
-            out += n;
+            out = put_text_and_spaces(out, seg + src, text, n);
             src = t + run;
             base = src;
             continue;
