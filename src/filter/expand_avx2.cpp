@@ -1,6 +1,8 @@
-// The vector expander with AVX2, built for x86-64 CPUs that have AVX2, BMI1,
-// BMI2 and POPCNT. This file alone is compiled for them; expand_block runs it only
-// when the CPU says it has them.
+// The vector expander with AVX2, for x86 CPUs that have AVX2, BMI1, BMI2 and
+// POPCNT. This file alone is compiled for them; expand_block runs it only when
+// the CPU (and the system, which must save the wider registers) says it has
+// them. On x86-64 a chunk is 64 bytes with a 64-bit mask; on 32-bit x86,
+// which has no 64-bit integer arithmetic, 32 bytes with a 32-bit mask.
 #include "expand_paths.h"
 
 #include <immintrin.h>
@@ -9,7 +11,11 @@
 
 namespace {
 
+#if defined(__x86_64__)
 using mask = std::uint64_t;
+#else
+using mask = std::uint32_t;
+#endif
 
 inline __m256i load_32(const unsigned char *p)
 {
@@ -31,11 +37,13 @@ inline void mark_chunk(const unsigned char *p, mask &tabs, mask &eols)
     const __m256i tab = _mm256_set1_epi8('\t');
     const __m256i cr = _mm256_set1_epi8('\r');
     const __m256i lf = _mm256_set1_epi8('\n');
-    const __m256i a = load_32(p);
-    const __m256i b = load_32(p + 32);
-    tabs = bits_32(_mm256_cmpeq_epi8(a, tab)) | bits_32(_mm256_cmpeq_epi8(b, tab)) << 32;
-    eols = bits_32(_mm256_or_si256(_mm256_cmpeq_epi8(a, cr), _mm256_cmpeq_epi8(a, lf))) |
-           bits_32(_mm256_or_si256(_mm256_cmpeq_epi8(b, cr), _mm256_cmpeq_epi8(b, lf))) << 32;
+    tabs = 0;
+    eols = 0;
+    for (unsigned i = 0; i < sizeof(mask) * 8; i += 32) {
+        const __m256i a = load_32(p + i);
+        tabs |= bits_32(_mm256_cmpeq_epi8(a, tab)) << i;
+        eols |= bits_32(_mm256_or_si256(_mm256_cmpeq_epi8(a, cr), _mm256_cmpeq_epi8(a, lf))) << i;
+    }
 }
 
 inline void copy_64(unsigned char *out, const unsigned char *in)
@@ -57,17 +65,23 @@ constexpr bool HAS_POPCNT = true;
 
 inline unsigned count_bits(mask m)
 {
-    return static_cast<unsigned>(__builtin_popcountll(m));
+    return static_cast<unsigned>(sizeof(mask) == 8 ? __builtin_popcountll(m)
+                                                   : __builtin_popcount(static_cast<unsigned>(m)));
 }
 
 inline unsigned first_bit(mask m)
 {
-    return static_cast<unsigned>(_tzcnt_u64(m)); // 64 for 0
+#if defined(__x86_64__)
+    return static_cast<unsigned>(_tzcnt_u64(m));
+#else
+    return static_cast<unsigned>(_tzcnt_u32(m));
+#endif
 }
 
 inline unsigned highest_bit(mask m)
 {
-    return 63u - static_cast<unsigned>(__builtin_clzll(m));
+    return sizeof(mask) == 8 ? 63u - static_cast<unsigned>(__builtin_clzll(m))
+                             : 31u - static_cast<unsigned>(__builtin_clz(static_cast<unsigned>(m)));
 }
 
 } // namespace

@@ -33,7 +33,8 @@ void expand_block_sse2();
 #endif
 
 #if PADCOLS_HAVE_AVX2
-// AVX2 vectors with BMI1, BMI2 and POPCNT, on x86-64.
+// AVX2 vectors with BMI1, BMI2 and POPCNT: chunks of 64 bytes on x86-64, of
+// 32 bytes on 32-bit x86.
 void expand_block_avx2();
 #endif
 

@@ -307,14 +307,14 @@ inline bool walk_segment(unsigned char *&in_ref, unsigned char *&out_ref, std::i
     unsigned char *const seg = in_ref;
     // Every input byte makes at least one output byte, and a tab at most
     // stop. While the room holds all a segment can make, and 64 bytes more
-    // for the stores that run past, its walk needs no checks. Where bits are
-    // cheap to count, the segment's tabs give that bound after marking, and
-    // up to half the room a segment of ordinary text fits; elsewhere the
-    // segment is kept to room / stop, the bound that needs no count.
+    // for the stores that run past, its walk needs no checks, so a segment
+    // is kept to room / stop. Once that is less than a chunk, it need not be
+    // longer than the room; where bits are cheap to count, its tabs may
+    // still show after marking that it fits.
     offset len = (in_end - seg) / CHUNK * CHUNK;
     len = len < SEGMENT ? len : SEGMENT;
     const offset room = out_end - out_ref;
-    const offset cap = (HAS_POPCNT ? room / 2 : (room - 64) / stop) / CHUNK * CHUNK;
+    const offset cap = (room - 64) / stop / CHUNK * CHUNK;
     const offset limit = cap >= CHUNK ? cap : (room + CHUNK - 1) / CHUNK * CHUNK;
     len = len < limit ? len : limit;
 
