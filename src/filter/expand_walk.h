@@ -201,6 +201,16 @@ inline unsigned char *put_text_and_spaces(unsigned char *out, const unsigned cha
     return out + n;
 }
 
+// Writes exactly n spaces, 64 at a time while whole stores fit (the C
+// runtime's memset is slow on some systems), the rest with memset.
+inline void fill_spaces(unsigned char *out, offset n)
+{
+    offset k = 0;
+    for (; k + 64 <= n; k += 64)
+        spaces_64(out + k);
+    std::memset(out + k, ' ', static_cast<std::size_t>(n - k));
+}
+
 // Walks the runs of a segment that has room for everything it can make and
 // 64 readable bytes after it: nothing needs checking.
 template <bool POWER_OF_TWO>
@@ -274,7 +284,7 @@ inline bool walk_checked(const Marks &m, Walk &w, unsigned char *&in_ref, std::i
         if (room < n) {
             // It fills inside the run: the first tab owes stop - col spaces,
             // every other one stop.
-            std::memset(out, ' ', static_cast<std::size_t>(room));
+            fill_spaces(out, room);
             const offset first = stop - col;
             if (room < first) {
                 in_ref = seg + t;
@@ -287,7 +297,7 @@ inline bool walk_checked(const Marks &m, Walk &w, unsigned char *&in_ref, std::i
             w.out = out_end;
             return false;
         }
-        std::memset(out, ' ', static_cast<std::size_t>(n));
+        fill_spaces(out, n);
         out += n;
         src = t + run;
         base = src;
@@ -307,14 +317,15 @@ inline bool walk_segment(unsigned char *&in_ref, unsigned char *&out_ref, std::i
     unsigned char *const seg = in_ref;
     // Every input byte makes at least one output byte, and a tab at most
     // stop. While the room holds all a segment can make, and 64 bytes more
-    // for the stores that run past, its walk needs no checks, so a segment
-    // is kept to room / stop. Once that is less than a chunk, it need not be
-    // longer than the room; where bits are cheap to count, its tabs may
-    // still show after marking that it fits.
+    // for the stores that run past, its walk needs no checks. Where bits are
+    // cheap to count, the segment's tabs give that bound after marking, and
+    // up to half the room a segment of ordinary text fits; elsewhere the
+    // segment is kept to room / stop, the bound that needs no count. Once
+    // that is less than a chunk, it need not be longer than the room.
     offset len = (in_end - seg) / CHUNK * CHUNK;
     len = len < SEGMENT ? len : SEGMENT;
     const offset room = out_end - out_ref;
-    const offset cap = (room - 64) / stop / CHUNK * CHUNK;
+    const offset cap = (HAS_POPCNT ? room / 2 : (room - 64) / stop) / CHUNK * CHUNK;
     const offset limit = cap >= CHUNK ? cap : (room + CHUNK - 1) / CHUNK * CHUNK;
     len = len < limit ? len : limit;
 
