@@ -78,12 +78,6 @@ inline unsigned first_bit(mask m)
                                                    : __builtin_ctz(static_cast<unsigned>(m)));
 }
 
-inline unsigned highest_bit(mask m)
-{
-    return sizeof(mask) == 8 ? 63u - static_cast<unsigned>(__builtin_clzll(m))
-                             : 31u - static_cast<unsigned>(__builtin_clz(static_cast<unsigned>(m)));
-}
-
 } // namespace
 
 #include "expand_walk.h"

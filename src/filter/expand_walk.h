@@ -26,7 +26,6 @@
 //                           is one instruction (otherwise it is not used)
 //   first_bit(m)            the lowest bit set in m; for m == 0, any value
 //                           below 2 * CHUNK
-//   highest_bit(m)          the highest bit set in m, for m != 0
 // Everything here has internal linkage, so each includer gets a copy built
 // for its own instruction set. The bitmaps are read as bytes in places, which
 // takes a little-endian CPU, as every x86 is.
@@ -66,6 +65,15 @@ struct Marks {
     offset tab_count; // where counting bits is cheap: all the tabs of the segment
 };
 
+// The highest bit set in m, for m != 0.
+inline offset highest_bit(mask m)
+{
+    const unsigned zeros = sizeof(mask) == 8
+                               ? static_cast<unsigned>(__builtin_clzll(m))
+                               : static_cast<unsigned>(__builtin_clz(static_cast<unsigned>(m)));
+    return static_cast<offset>(sizeof(mask) * 8 - 1 - zeros);
+}
+
 // Marks the first len bytes at seg (whole chunks): first the bitmaps, in a
 // pass of vector compares alone, then from them the list of run starts.
 inline void mark_segment(const unsigned char *seg, offset len, Marks &m)
@@ -87,7 +95,7 @@ inline void mark_segment(const unsigned char *seg, offset len, Marks &m)
         m.eol_before[c] = last_eol;
         // Chosen without a branch, which line ends in random data would
         // mispredict.
-        const offset here = at + static_cast<offset>(highest_bit(eols | 1)) + 1;
+        const offset here = at + highest_bit(eols | 1) + 1;
         const offset some = -static_cast<offset>(eols != 0);
         last_eol = (here & some) | (last_eol & ~some);
 
@@ -124,7 +132,7 @@ inline offset line_start(const Marks &m, offset p)
 {
     const offset c = p / CHUNK;
     const mask below = m.eols[c] & ((mask(1) << (p % CHUNK)) - 1);
-    const offset here = c * CHUNK + static_cast<offset>(highest_bit(below | 1)) + 1;
+    const offset here = c * CHUNK + highest_bit(below | 1) + 1;
     const offset some = -static_cast<offset>(below != 0);
     return (here & some) | (m.eol_before[c] & ~some);
 }
@@ -211,15 +219,24 @@ inline void fill_spaces(unsigned char *out, offset n)
     std::memset(out + k, ' ', static_cast<std::size_t>(n - k));
 }
 
-// Walks the runs of a segment that has room for everything it can make and
-// 64 readable bytes after it: nothing needs checking.
-template <bool POWER_OF_TWO>
-inline void walk_fast(const Marks &m, Walk &w, offset stop, std::uint32_t reciprocal)
+// Walks the runs of a segment. Unless CHECKED, the segment has room for
+// everything it can make and 64 readable bytes after it, so nothing is
+// checked. CHECKED, each run is walked that way where there is room, and
+// otherwise copied exactly; then the output may fill, and false comes back
+// with the state set where it did: inside text, or inside a run, on the tab
+// that is not finished with the spaces it still owes.
+template <bool POWER_OF_TWO, bool CHECKED>
+inline bool walk_runs(const Marks &m, Walk &w, unsigned char *&in_ref, std::int32_t &left,
+                      offset stop, std::uint32_t reciprocal)
 {
-    const unsigned char *const seg = w.seg;
+    unsigned char *const seg = w.seg;
     unsigned char *out = w.out;
     offset src = w.src;
     offset base = w.base;
+    // A run at or before this position leaves 64 readable bytes from its text.
+    const offset fast_in = (in_end - seg) - 64;
+    // Held here: the stores through out could alias m, and m would be read
+    // again on every run.
     const std::uint16_t *const starts = m.starts;
     const offset runs = m.runs;
 
@@ -228,77 +245,44 @@ inline void walk_fast(const Marks &m, Walk &w, offset stop, std::uint32_t recipr
         const offset eol = line_start(m, t);
         base = eol > base ? eol : base;
         const offset run = run_length(m, t);
-        const offset n = run * stop - mod_stop<POWER_OF_TWO>(t - base, stop, reciprocal);
-        out = put_text_and_spaces(out, seg + src, t - src, n);
-        src = t + run;
-        base = src;
-    }
-    w.out = out;
-    w.src = src;
-    w.base = base;
-}
-
-// Walks the runs of a segment with every run checked: where there is room,
-// as walk_fast does; otherwise with exact copies. Returns false when the
-// output block filled, with the state set where it did: inside text, or
-// inside a run, on the tab that is not finished with the spaces it still
-// owes.
-template <bool POWER_OF_TWO>
-inline bool walk_checked(const Marks &m, Walk &w, unsigned char *&in_ref, std::int32_t &left,
-                         offset stop, std::uint32_t reciprocal)
-{
-    unsigned char *const seg = w.seg;
-    unsigned char *out = w.out;
-    offset src = w.src;
-    offset base = w.base;
-    // A run at or before this position leaves 64 readable bytes from its text.
-    const offset fast_in = (in_end - seg) - 64;
-
-    for (offset i = 0; i < m.runs; ++i) {
-        const offset t = m.starts[i];
-        const offset eol = line_start(m, t);
-        base = eol > base ? eol : base;
-        const offset run = run_length(m, t);
         const offset col = mod_stop<POWER_OF_TWO>(t - base, stop, reciprocal);
         const offset n = run * stop - col;
         const offset text = t - src;
         offset room = out_end - out;
-        if (t <= fast_in && room >= text + n + 64) {
+        if (!CHECKED || (t <= fast_in && room >= text + n + 64)) {
             out = put_text_and_spaces(out, seg + src, text, n);
-            src = t + run;
-            base = src;
-            continue;
-        }
-        if (room < text) {
-            // It fills inside the text.
-            const offset p = src + room;
-            std::memcpy(out, seg + src, static_cast<std::size_t>(room));
-            left = left_at<POWER_OF_TWO>(m, p, base, stop, reciprocal);
-            in_ref = seg + p;
-            w.out = out_end;
-            return false;
-        }
-        std::memcpy(out, seg + src, static_cast<std::size_t>(text));
-        out += text;
-        room -= text;
-        if (room < n) {
-            // It fills inside the run: the first tab owes stop - col spaces,
-            // every other one stop.
-            fill_spaces(out, room);
-            const offset first = stop - col;
-            if (room < first) {
-                in_ref = seg + t;
-                left = static_cast<std::int32_t>(first - room);
-            } else {
-                const offset done = (room - first) / stop;
-                in_ref = seg + t + 1 + done;
-                left = static_cast<std::int32_t>(stop - (room - first - done * stop));
+        } else {
+            if (room < text) {
+                // It fills inside the text.
+                const offset p = src + room;
+                std::memcpy(out, seg + src, static_cast<std::size_t>(room));
+                left = left_at<POWER_OF_TWO>(m, p, base, stop, reciprocal);
+                in_ref = seg + p;
+                w.out = out_end;
+                return false;
             }
-            w.out = out_end;
-            return false;
+            std::memcpy(out, seg + src, static_cast<std::size_t>(text));
+            out += text;
+            room -= text;
+            if (room < n) {
+                // It fills inside the run: the first tab owes stop - col
+                // spaces, every other one stop.
+                fill_spaces(out, room);
+                const offset first = stop - col;
+                if (room < first) {
+                    in_ref = seg + t;
+                    left = static_cast<std::int32_t>(first - room);
+                } else {
+                    const offset done = (room - first) / stop;
+                    in_ref = seg + t + 1 + done;
+                    left = static_cast<std::int32_t>(stop - (room - first - done * stop));
+                }
+                w.out = out_end;
+                return false;
+            }
+            fill_spaces(out, n);
+            out += n;
         }
-        fill_spaces(out, n);
-        out += n;
         src = t + run;
         base = src;
     }
@@ -337,8 +321,8 @@ inline bool walk_segment(unsigned char *&in_ref, unsigned char *&out_ref, std::i
 
     Walk w{seg, out_ref, 0, left - stop};
     if (fast) {
-        walk_fast<POWER_OF_TWO>(m, w, stop, reciprocal);
-    } else if (!walk_checked<POWER_OF_TWO>(m, w, in_ref, left, stop, reciprocal)) {
+        walk_runs<POWER_OF_TWO, false>(m, w, in_ref, left, stop, reciprocal);
+    } else if (!walk_runs<POWER_OF_TWO, true>(m, w, in_ref, left, stop, reciprocal)) {
         out_ref = w.out;
         return false;
     }
