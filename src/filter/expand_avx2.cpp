@@ -4,18 +4,13 @@
 // them. On x86-64 a chunk is 64 bytes with a 64-bit mask; on 32-bit x86,
 // which has no 64-bit integer arithmetic, 32 bytes with a 32-bit mask.
 #include "expand_paths.h"
+#include "expand_walk.h"
 
 #include <immintrin.h>
 
 #include <cstdint>
 
 namespace {
-
-#if defined(__x86_64__)
-using mask = std::uint64_t;
-#else
-using mask = std::uint32_t;
-#endif
 
 inline __m256i load_32(const unsigned char *p)
 {
@@ -27,62 +22,72 @@ inline void store_32(unsigned char *p, __m256i v)
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
 }
 
-inline mask bits_32(__m256i v)
-{
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
-}
-
-inline void mark_chunk(const unsigned char *p, mask &tabs, mask &eols)
-{
-    const __m256i tab = _mm256_set1_epi8('\t');
-    const __m256i cr = _mm256_set1_epi8('\r');
-    const __m256i lf = _mm256_set1_epi8('\n');
-    tabs = 0;
-    eols = 0;
-    for (unsigned i = 0; i < sizeof(mask) * 8; i += 32) {
-        const __m256i a = load_32(p + i);
-        tabs |= bits_32(_mm256_cmpeq_epi8(a, tab)) << i;
-        eols |= bits_32(_mm256_or_si256(_mm256_cmpeq_epi8(a, cr), _mm256_cmpeq_epi8(a, lf))) << i;
-    }
-}
-
-inline void copy_64(unsigned char *out, const unsigned char *in)
-{
-    const __m256i a = load_32(in);
-    const __m256i b = load_32(in + 32);
-    store_32(out, a);
-    store_32(out + 32, b);
-}
-
-inline void spaces_64(unsigned char *out)
-{
-    const __m256i spaces = _mm256_set1_epi8(' ');
-    store_32(out, spaces);
-    store_32(out + 32, spaces);
-}
-
-constexpr bool HAS_POPCNT = true;
-
-inline unsigned count_bits(mask m)
-{
-    return static_cast<unsigned>(sizeof(mask) == 8 ? __builtin_popcountll(m)
-                                                   : __builtin_popcount(static_cast<unsigned>(m)));
-}
-
-inline unsigned first_bit(mask m)
-{
+// What the walk needs, with AVX2 instructions.
+struct Avx2 {
 #if defined(__x86_64__)
-    return static_cast<unsigned>(_tzcnt_u64(m));
+    using mask = std::uint64_t;
 #else
-    return static_cast<unsigned>(_tzcnt_u32(m));
+    using mask = std::uint32_t;
 #endif
-}
+
+    static mask bits_32(__m256i v)
+    {
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
+    }
+
+    static void mark_chunk(const unsigned char *p, mask &tabs, mask &eols)
+    {
+        const __m256i tab = _mm256_set1_epi8('\t');
+        const __m256i cr = _mm256_set1_epi8('\r');
+        const __m256i lf = _mm256_set1_epi8('\n');
+        tabs = 0;
+        eols = 0;
+        for (unsigned i = 0; i < sizeof(mask) * 8; i += 32) {
+            const __m256i a = load_32(p + i);
+            tabs |= bits_32(_mm256_cmpeq_epi8(a, tab)) << i;
+            eols |= bits_32(_mm256_or_si256(_mm256_cmpeq_epi8(a, cr), _mm256_cmpeq_epi8(a, lf)))
+                    << i;
+        }
+    }
+
+    static void copy_64(unsigned char *out, const unsigned char *in)
+    {
+        const __m256i a = load_32(in);
+        const __m256i b = load_32(in + 32);
+        store_32(out, a);
+        store_32(out + 32, b);
+    }
+
+    static void spaces_64(unsigned char *out)
+    {
+        const __m256i spaces = _mm256_set1_epi8(' ');
+        store_32(out, spaces);
+        store_32(out + 32, spaces);
+    }
+
+    // POPCNT counts a chunk's tabs in one instruction.
+    static constexpr bool COUNTS_TABS = true;
+
+    static unsigned count_bits(mask m)
+    {
+        return static_cast<unsigned>(sizeof(mask) == 8
+                                         ? __builtin_popcountll(m)
+                                         : __builtin_popcount(static_cast<unsigned>(m)));
+    }
+
+    static unsigned first_bit(mask m)
+    {
+#if defined(__x86_64__)
+        return static_cast<unsigned>(_tzcnt_u64(m));
+#else
+        return static_cast<unsigned>(_tzcnt_u32(m));
+#endif
+    }
+};
 
 } // namespace
 
-#include "expand_walk.h"
-
 void expand_block_avx2()
 {
-    expand_walk();
+    expand_walk<Avx2>();
 }

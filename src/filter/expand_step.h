@@ -1,11 +1,14 @@
-// The byte-at-a-time step that every path falls back on near the ends of the
-// blocks. Each source file that includes this gets its own copy (internal
-// linkage), compiled for that file's instruction set only.
+// What every path of expand_block shares: the byte-at-a-time step that each
+// falls back on near the ends of the blocks, and the check of the contract
+// each keeps when it returns. Each source file that includes this gets its
+// own copy (internal linkage), compiled for that file's instruction set only.
 #ifndef PADCOLS_EXPAND_STEP_H
 #define PADCOLS_EXPAND_STEP_H
 
 #include "filter_state.h"
 
+#include <cassert>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -46,6 +49,46 @@ inline bool step_to_special(unsigned char *&in, unsigned char *&out, std::int32_
             left = stop;
     }
     return true;
+}
+
+// Where a call of expand_block starts, for the check at its end.
+struct CallStart {
+    const unsigned char *in;
+    const unsigned char *out;
+    std::int32_t left;
+};
+
+// The filter state as a call finds it, which must be one it can work from.
+inline CallStart start_call()
+{
+    assert(tab_stop >= 1 && tab_stop <= MAX_TAB_STOP);
+    assert(cols_left >= 1 && cols_left <= tab_stop);
+    assert(in_pos >= in_buf && in_pos <= in_end && out_pos >= out_buf && out_pos <= out_end);
+    return CallStart{in_pos, out_pos, cols_left};
+}
+
+// cols_left as the output of the call that started at start says it must be:
+// every output byte is one column, and the column restarts after a CR or LF.
+// Without a line end in this call's output, the column goes on from the one
+// cols_left gave at the start.
+inline std::int32_t left_from_output(const CallStart &start)
+{
+    const unsigned char *line = out_pos;
+    while (line != start.out && line[-1] != '\n' && line[-1] != '\r')
+        --line;
+    const std::ptrdiff_t column =
+        (line == start.out ? tab_stop - start.left : 0) + (out_pos - line);
+    return static_cast<std::int32_t>(tab_stop - column % tab_stop);
+}
+
+// The contract of expand_block, checked where assertions are compiled in: it
+// returned only at a block end, moved neither position back, and left
+// cols_left where the column its output reached puts it.
+inline void end_call([[maybe_unused]] const CallStart &start)
+{
+    assert(in_pos == in_end || out_pos == out_end);
+    assert(in_pos >= start.in && out_pos >= start.out);
+    assert(cols_left == left_from_output(start));
 }
 
 } // namespace

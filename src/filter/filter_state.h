@@ -14,7 +14,12 @@
 // Size of each block, and of every read request.
 constexpr std::size_t BLOCK_SIZE = 16384;
 
-// Columns between tab stops, 1 to 9999.
+// The widest tab stop the argument may set. The vector expander's column
+// arithmetic is exact only up to a bound that takes this into account; it
+// checks that at compile time.
+constexpr std::int32_t MAX_TAB_STOP = 9999;
+
+// Columns between tab stops, 1 to MAX_TAB_STOP.
 extern std::int32_t tab_stop;
 
 // Spaces a tab written at the current output column would produce:
