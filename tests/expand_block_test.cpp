@@ -97,8 +97,9 @@ TEST_P(ExpandBlock, ExpandsTabsToTheNextStop)
         // Every byte but tab, CR and LF is one column and passes unchanged.
         {4, "\0\x08\x1a\t"s, "\0\x08\x1a "s},
         {4, "\x7f\x80\xff\x0b\x0c\t|", "\x7f\x80\xff\x0b\x0c   |"},
-        {9999, "\t", std::string(9999, ' ')},
-        {9999, "x\t\n\t", "x" + std::string(9998, ' ') + "\n" + std::string(9999, ' ')},
+        {MAX_TAB_STOP, "\t", std::string(MAX_TAB_STOP, ' ')},
+        {MAX_TAB_STOP, "x\t\n\t",
+         "x" + std::string(MAX_TAB_STOP - 1, ' ') + "\n" + std::string(MAX_TAB_STOP, ' ')},
         {8, "", ""},
         // Runs longer than a vector's worth of tabs, across chunks and
         // segments; a column far past 2^16 when the tab comes.
@@ -106,10 +107,23 @@ TEST_P(ExpandBlock, ExpandsTabsToTheNextStop)
         {7, std::string(70001, 'x') + "\t|", std::string(70001, 'x') + std::string(6, ' ') + "|"},
     };
     std::mt19937 rng(1);
+    const Pieces whole{BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE};
     for (const Case &c : cases) {
         EXPECT_EQ(c.expected, reference_expand(c.input, c.stop)) << "reference, stop " << c.stop;
-        const Pieces whole{BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE};
         EXPECT_EQ(c.expected, expand_randomly(c.input, c.stop, whole, rng)) << "stop " << c.stop;
+        // The same after plain bytes that move it across a chunk's and a
+        // segment's end, and with plain bytes after it or without, so that the
+        // vector walk meets it both where it may store past the text and where
+        // it must stop exactly.
+        for (const std::size_t before : {1, 63, 64, 65, 2047, 2048, 2049})
+            for (const std::size_t after : {0, 130}) {
+                const std::string input =
+                    std::string(before, 'x') + c.input + std::string(after, 'y');
+                EXPECT_EQ(reference_expand(input, c.stop),
+                          expand_randomly(input, c.stop, whole, rng))
+                    << "stop " << c.stop << ", " << before << " bytes before, " << after
+                    << " after";
+            }
     }
 }
 
@@ -124,7 +138,8 @@ TEST_P(ExpandBlock, StopsMidTabAndResumes)
         std::int32_t owed;
     };
     const Row rows[] = {
-        {8, 1, 2, 7}, {8, 7, 2, 1}, {8, 8, 1, 8}, {8, 9, 0, 7}, {1, 1, 1, 1}, {9999, 5000, 2, 4999},
+        {8, 1, 2, 7}, {8, 7, 2, 1}, {8, 8, 1, 8},
+        {8, 9, 0, 7}, {1, 1, 1, 1}, {MAX_TAB_STOP, 5000, 2, MAX_TAB_STOP - 5000},
     };
     for (const Row &r : rows) {
         start_expansion(r.stop);
@@ -144,19 +159,35 @@ TEST_P(ExpandBlock, StopsMidTabAndResumes)
 }
 
 // Every fixed output room from one byte up, so that the output block fills at
-// every position inside every tab.
+// every position: inside every tab and between any two bytes. The long inputs
+// take the vector paths through every way their walk can stop.
 TEST_P(ExpandBlock, ResumesAtEveryOutputSplit)
 {
-    const std::string input = "ab\tc\t\t\rd\tef\n\t\tgh\t";
+    const struct {
+        const char *name;
+        std::string input;
+    } inputs[] = {
+        {"short: shorter than a vector", "ab\tc\t\t\rd\tef\n\t\tgh\t"},
+        // The output fills inside the text before a run, ahead of a line end
+        // that comes before the run.
+        {"text with a line end before a run",
+         std::string(40, 'a') + "\nbbb\t" + std::string(200, 'c')},
+        // It fills inside runs of one tab and of many, across chunk ends.
+        {"runs across chunks", std::string(60, 'a') + "\t\t\t\tb\t" + std::string(70, 'c') +
+                                   std::string(70, '\t') + "\r\t" + std::string(66, 'd')},
+        // It fills inside the text after a segment's last run.
+        {"text after the last run", "\t\t" + std::string(62, 'e') + "\n\t" + std::string(190, 'f')},
+    };
     std::mt19937 rng(2);
-    for (const int stop : {1, 3, 8, 13}) {
-        const std::string expected = reference_expand(input, stop);
-        for (std::size_t room = 1; room <= expected.size(); ++room) {
-            const Pieces fixed{BLOCK_SIZE, BLOCK_SIZE, room, room};
-            EXPECT_EQ(expected, expand_randomly(input, stop, fixed, rng))
-                << "stop " << stop << ", room " << room;
+    for (const auto &in : inputs)
+        for (const int stop : {1, 3, 8, 13}) {
+            const std::string expected = reference_expand(in.input, stop);
+            for (std::size_t room = 1; room <= expected.size(); ++room) {
+                const Pieces fixed{BLOCK_SIZE, BLOCK_SIZE, room, room};
+                EXPECT_EQ(expected, expand_randomly(in.input, stop, fixed, rng))
+                    << in.name << ", stop " << stop << ", room " << room;
+            }
         }
-    }
 }
 
 TEST_P(ExpandBlock, EmptyInputOrFullOutputChangesNothing)
@@ -190,7 +221,7 @@ TEST_P(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
     for (int round = 0; round < 300; ++round) {
         // Wide stops get short inputs: with many tabs their output is huge.
         const bool wide = round % 5 == 0;
-        const int stop = std::uniform_int_distribution<int>(1, wide ? 9999 : 20)(rng);
+        const int stop = std::uniform_int_distribution<int>(1, wide ? MAX_TAB_STOP : 20)(rng);
         const std::size_t max_len = wide ? 2000 : 3 * BLOCK_SIZE;
         std::string input(std::uniform_int_distribution<std::size_t>(0, max_len)(rng), '\0');
         // Dense rounds are mostly special bytes; sparse ones leave long runs

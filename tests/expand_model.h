@@ -57,6 +57,7 @@ std::string expand_in_pieces(const std::string &input, int stop, void (*path)(),
     unsigned char *const out_end = out_buf + BLOCK_SIZE;
     start_expansion(stop);
     std::size_t fed = 0;
+    std::size_t column = 0;
     for (;;) {
         if (in_pos == in_end) {
             if (fed == input.size())
@@ -72,8 +73,13 @@ std::string expand_in_pieces(const std::string &input, int stop, void (*path)(),
                    static_cast<std::size_t>(out_pos - first));
         if (in_pos != in_end && out_pos != out_end)
             return "returned with input left and output room";
-        if (cols_left < 1 || cols_left > stop)
-            return "cols_left " + std::to_string(cols_left) + " outside 1.." + std::to_string(stop);
+        // The column the output has reached says what cols_left must be.
+        for (const unsigned char *p = first; p != out_pos; ++p)
+            column = *p == '\n' || *p == '\r' ? 0 : column + 1;
+        const long owed = stop - static_cast<long>(column % static_cast<std::size_t>(stop));
+        if (cols_left != owed)
+            return "cols_left " + std::to_string(cols_left) + " after " + std::to_string(out.size()) +
+                   " output bytes, where the column gives " + std::to_string(owed);
     }
 }
 
