@@ -1,7 +1,8 @@
 // Fuzz target: any byte string as the tab-stop argument. It must be accepted
 // exactly when it is optional white space, an optional sign and decimal digits
-// with nothing after them, worth 1 to 9999; then the value must be that number.
+// with nothing after them, worth 1 to MAX_TAB_STOP; then the value must be that number.
 
+#include "filter/filter_state.h"
 #include "front/command_line.h"
 
 #include <cstddef>
@@ -23,8 +24,9 @@ std::int32_t expected_value(const std::string &arg)
     const std::size_t digits = i;
     long value = 0;
     for (; i < arg.size() && arg[i] >= '0' && arg[i] <= '9'; ++i)
-        value = value > 100000 ? value : value * 10 + (arg[i] - '0'); // saturates well above 9999
-    if (i == digits || i != arg.size() || negative || value < 1 || value > 9999)
+        // Saturates well above the largest tab stop.
+        value = value > 10L * MAX_TAB_STOP ? value : value * 10 + (arg[i] - '0');
+    if (i == digits || i != arg.size() || negative || value < 1 || value > MAX_TAB_STOP)
         return 0;
     return static_cast<std::int32_t>(value);
 }

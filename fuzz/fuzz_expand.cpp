@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 6)
         return 0;
     const bool wide = data[0] & 0x80;
-    const int stop = wide ? 1 + (data[0] << 8 | data[1]) % 9999 : 1 + data[0] % 24;
+    const int stop = wide ? 1 + (data[0] << 8 | data[1]) % MAX_TAB_STOP : 1 + data[0] % 24;
     const std::uint32_t seed =
         (std::uint32_t(data[2]) | data[3] << 8 | data[4] << 16 | std::uint32_t(data[5]) << 24) | 1;
     // Wide stops with many tabs make huge outputs; a short input does as well.

@@ -36,16 +36,18 @@ bool expand_path_runs_here(int path)
     }
 #endif
 #endif
-    return false;
+    return false; // GCOVR_EXCL_LINE: only on an x86 CPU without AVX, OSXSAVE or POPCNT
 }
 
 static int fastest_expand_path()
 {
     if (expand_path_runs_here(EXPAND_AVX2))
         return EXPAND_AVX2;
+    // GCOVR_EXCL_START: only on a CPU without AVX2 or a build without it
     if (expand_path_runs_here(EXPAND_SSE2))
-        return EXPAND_SSE2; // GCOVR_EXCL_LINE: only on an x86 CPU without AVX2
-    return EXPAND_PORTABLE; // GCOVR_EXCL_LINE: only on a CPU without SSE2 or a build without it
+        return EXPAND_SSE2;
+    return EXPAND_PORTABLE;
+    // GCOVR_EXCL_STOP
 }
 
 const int expand_path = fastest_expand_path();
@@ -58,11 +60,13 @@ void expand_block()
         return;
     }
 #endif
+    // GCOVR_EXCL_START: only on a CPU without AVX2 or a build without it
 #if PADCOLS_HAVE_SSE2
     if (expand_path == EXPAND_SSE2) {
-        expand_block_sse2(); // GCOVR_EXCL_START: only on an x86 CPU without AVX2
+        expand_block_sse2();
         return;
-    } // GCOVR_EXCL_STOP
+    }
 #endif
-    expand_block_portable(); // GCOVR_EXCL_LINE: only on a CPU without SSE2 or a build without it
+    expand_block_portable();
+    // GCOVR_EXCL_STOP
 }

@@ -31,7 +31,7 @@ std::int32_t tab_stop_value(const char *arg)
     // LONG_MIN or LONG_MAX and fail the range test.
     char *end;
     const long value = std::strtol(arg, &end, 10);
-    if (*end != '\0' || value < 1 || value > 9999)
+    if (*end != '\0' || value < 1 || value > MAX_TAB_STOP)
         return 0;
     return static_cast<std::int32_t>(value);
 }

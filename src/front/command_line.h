@@ -9,11 +9,12 @@
 void usage_if_interactive();
 
 // The tab stop the argument gives when it is a whole decimal number from 1 to
-// 9999 (after optional white space and sign), or 0 when it is anything else.
+// MAX_TAB_STOP (after optional white space and sign), or 0 when it is anything
+// else.
 std::int32_t tab_stop_value(const char *arg);
 
-// Sets tab_stop from the argument, a whole decimal number from 1 to 9999;
-// anything else ends the run with "Illegal tab stop".
+// Sets tab_stop from the argument, a whole decimal number from 1 to
+// MAX_TAB_STOP; anything else ends the run with "Illegal tab stop".
 void set_tab_stop(const char *arg);
 
 #ifdef _WIN32
