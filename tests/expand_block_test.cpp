@@ -158,6 +158,14 @@ TEST_P(ExpandBlock, StopsMidTabAndResumes)
     }
 }
 
+std::string repeat(const std::string &s, std::size_t times)
+{
+    std::string out;
+    while (times-- != 0)
+        out += s;
+    return out;
+}
+
 // Every fixed output room from one byte up, so that the output block fills at
 // every position: inside every tab and between any two bytes. The long inputs
 // take the vector paths through every way their walk can stop.
@@ -175,6 +183,8 @@ TEST_P(ExpandBlock, ResumesAtEveryOutputSplit)
         // It fills inside runs of one tab and of many, across chunk ends.
         {"runs across chunks", std::string(60, 'a') + "\t\t\t\tb\t" + std::string(70, 'c') +
                                    std::string(70, '\t') + "\r\t" + std::string(66, 'd')},
+        // More runs start in one chunk than are listed without a loop.
+        {"many runs in a chunk", repeat("\tx", 40) + std::string(70, 'y')},
         // It fills inside the text after a segment's last run.
         {"text after the last run", "\t\t" + std::string(62, 'e') + "\n\t" + std::string(190, 'f')},
     };

@@ -78,8 +78,9 @@ std::string expand_in_pieces(const std::string &input, int stop, void (*path)(),
             column = *p == '\n' || *p == '\r' ? 0 : column + 1;
         const long owed = stop - static_cast<long>(column % static_cast<std::size_t>(stop));
         if (cols_left != owed)
-            return "cols_left " + std::to_string(cols_left) + " after " + std::to_string(out.size()) +
-                   " output bytes, where the column gives " + std::to_string(owed);
+            return "cols_left " + std::to_string(cols_left) + " after " +
+                   std::to_string(out.size()) + " output bytes, where the column gives " +
+                   std::to_string(owed);
     }
 }
 
