@@ -6,6 +6,7 @@ processes, interleaved, keeping the best of several runs of each:
 
     padcols          padcols <corpus >/dev/null
     baseline         padcols built from another revision (--baseline REV)
+    baseline.exe     padcols.exe built from that revision, when Wine runs
     expand -t 8      the system's expand, same redirections
     dd bs=16384      a plain copy with the same read and write sizes: the floor
     padcols.exe      the 32-bit Windows build under Wine, when mingw-w64 and
@@ -103,16 +104,15 @@ def build(source, build_dir, *options):
     return build_dir
 
 
-def build_baseline(rev):
-    """padcols as it was at revision rev, built beside the current one."""
+def baseline_source(rev):
+    """The sources of revision rev, unpacked beside the current ones."""
     source = os.path.join(BUILD, "baseline-src")
     shutil.rmtree(source, ignore_errors=True)
     os.makedirs(source)
     archive = subprocess.run(["git", "-C", ROOT, "archive", rev], check=True,
                              stdout=subprocess.PIPE).stdout
     subprocess.run(["tar", "-x", "-C", source], input=archive, check=True)
-    build(source, os.path.join(BUILD, "baseline"), "-DBUILD_TESTING=OFF")
-    return os.path.join(BUILD, "baseline", "padcols")
+    return source
 
 
 def chosen_path(test_command):
@@ -132,14 +132,18 @@ def mingw_compiler(language):
     return None
 
 
-def build_windows():
-    """padcols.exe, its unit test and copy.exe; None without mingw-w64 or Wine."""
+def build_windows(baseline):
+    """padcols.exe, its unit test and copy.exe, and padcols.exe built from the
+    baseline's sources when there is one; None without mingw-w64 or Wine."""
     wine = shutil.which("wine")
     gcc = mingw_compiler("gcc")
     if not wine or not gcc:
         return None
     build_dir = build(ROOT, os.path.join(BUILD, "windows"),
                       f"-DCMAKE_TOOLCHAIN_FILE={ROOT}/cmake/mingw-i686.cmake")
+    if baseline:
+        build(baseline, os.path.join(BUILD, "baseline-windows"), "-DBUILD_TESTING=OFF",
+              f"-DCMAKE_TOOLCHAIN_FILE={baseline}/cmake/mingw-i686.cmake")
     copy = os.path.join(build_dir, "copy.exe")
     subprocess.run([gcc, "-O2", "-static", "-s", "-o", copy,
                     os.path.join(ROOT, "bench", "copy_blocks.c")], check=True)
@@ -147,7 +151,8 @@ def build_windows():
                       WINEDLLOVERRIDES="mscoree,mshtml=")
     start_wine(wine)
     return {"wine": wine, "exe": os.path.join(build_dir, "padcols.exe"), "copy": copy,
-            "test": os.path.join(build_dir, "tests", "expand_block_test.exe")}
+            "test": os.path.join(build_dir, "tests", "expand_block_test.exe"),
+            "baseline": baseline and os.path.join(BUILD, "baseline-windows", "padcols.exe")}
 
 
 def run_once(argv, path):
@@ -197,7 +202,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5, help="rounds per corpus (best is kept)")
     parser.add_argument("--mib", type=int, default=256, help="size of each corpus in MiB")
-    parser.add_argument("--baseline", metavar="REV", help="also time padcols built from REV")
+    parser.add_argument("--baseline", metavar="REV",
+                        help="also time padcols (and padcols.exe) built from REV")
     parser.add_argument("--no-wine", action="store_true", help="leave out the Windows build")
     args = parser.parse_args()
 
@@ -205,17 +211,21 @@ def main():
     padcols = os.path.join(linux, "padcols")
     expand = shutil.which("expand")
     dd = shutil.which("dd")
-    windows = None if args.no_wine else build_windows()
+    baseline = baseline_source(args.baseline) if args.baseline else None
+    windows = None if args.no_wine else build_windows(baseline)
     paths = make_corpora(args.mib)
     os.environ["LC_ALL"] = "C"
     commands = {"padcols": [padcols]}
-    if args.baseline:
-        commands["baseline"] = [build_baseline(args.baseline)]
+    if baseline:
+        build(baseline, os.path.join(BUILD, "baseline"), "-DBUILD_TESTING=OFF")
+        commands["baseline"] = [os.path.join(BUILD, "baseline", "padcols")]
     commands["expand"] = [expand, "-t", "8"]
     commands["dd"] = [dd, "bs=16384", "status=none"]
     if windows:
         commands["padcols.exe"] = [windows["wine"], windows["exe"]]
         commands["copy.exe"] = [windows["wine"], windows["copy"]]
+        if baseline:
+            commands["baseline.exe"] = [windows["wine"], windows["baseline"]]
 
     cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
                 if line.startswith("model name")), platform.machine())
@@ -232,6 +242,8 @@ def main():
         ratios.append(("padcols", "baseline"))
     if windows:
         ratios += [("padcols.exe", "expand"), ("padcols.exe", "copy.exe"), ("padcols.exe", "padcols")]
+        if baseline:
+            ratios.append(("padcols.exe", "baseline.exe"))
     print("| corpus | " + " | ".join(f"{k} MiB/s" for k in commands) + " | "
           + " | ".join(f"{a}/{b}" for a, b in ratios) + " |")
     print("|---|" + "---:|" * (len(commands) + len(ratios)))
