@@ -187,10 +187,11 @@ inline offset run_length(const Marks<Isa> &m, offset t)
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     mask window;
     // t lies in the segment, so the read ends inside the two zero chunks
-    // after it.
-    assert(t / 8 + static_cast<offset>(sizeof window) <= static_cast<offset>(sizeof m.tabs));
-    std::memcpy(&window, reinterpret_cast<const unsigned char *>(m.tabs) + t / 8, sizeof window);
-    const mask gaps = ~(window >> (t % 8)) | (mask(1) << (CHUNK - 8));
+    // after it. (Unsigned, t / 8 and t % 8 are a shift and a mask.)
+    const std::size_t byte = static_cast<std::size_t>(t) / 8;
+    assert(byte + sizeof window <= sizeof m.tabs);
+    std::memcpy(&window, reinterpret_cast<const unsigned char *>(m.tabs) + byte, sizeof window);
+    const mask gaps = ~(window >> (static_cast<std::size_t>(t) % 8)) | (mask(1) << (CHUNK - 8));
     offset p = t + static_cast<offset>(Isa::first_bit(gaps));
     if (p - t < CHUNK - 8)
         return p - t;
@@ -252,13 +253,12 @@ inline std::int32_t left_at(const Marks<Isa> &m, offset p, offset base, Stop s)
     return static_cast<std::int32_t>(s.stop - col);
 }
 
-// A segment under walk, and where the walk stands in it.
+// A segment to walk and where its output goes.
 struct Walk {
     unsigned char *seg; // the segment's first byte
     offset len;         // its length, whole chunks
     unsigned char *out;
-    offset src;  // the first byte of the segment not yet copied
-    offset base; // the column of p is (p - base) mod stop up to the next line end
+    offset base; // the column of p is (p - base) mod stop up to the first line end
 };
 
 // Copies text bytes from in to out, then writes n spaces after them, both a
@@ -292,18 +292,19 @@ inline void fill_spaces(unsigned char *out, offset n)
     std::memset(out + k, ' ', static_cast<std::size_t>(n - k));
 }
 
-// The output block fills inside the text that starts at w.src: what fits is
-// copied, and the state stops inside that text. base is the column base at
-// w.src; no line end after the stopping point may move it.
+// The output block fills inside the text that starts at src, written at
+// out: what fits is copied, and the state stops inside that text. base is
+// the column base at src; no line end after the stopping point may move it.
 template <class Isa, bool POWER_OF_TWO>
-inline void fill_inside_text(const Marks<Isa> &m, const Walk &w, offset base, Stop s,
-                             unsigned char *&in_ref, unsigned char *&out_ref, std::int32_t &left)
+inline void fill_inside_text(const Marks<Isa> &m, unsigned char *seg, offset src,
+                             unsigned char *out, offset base, Stop s, unsigned char *&in_ref,
+                             unsigned char *&out_ref, std::int32_t &left)
 {
-    const offset room = out_end - w.out;
-    const offset p = w.src + room;
-    std::memcpy(w.out, w.seg + w.src, static_cast<std::size_t>(room));
+    const offset room = out_end - out;
+    const offset p = src + room;
+    std::memcpy(out, seg + src, static_cast<std::size_t>(room));
     left = left_at<Isa, POWER_OF_TWO>(m, p, base, s);
-    in_ref = w.seg + p;
+    in_ref = seg + p;
     out_ref = out_end;
 }
 
@@ -316,78 +317,83 @@ inline void fill_inside_text(const Marks<Isa> &m, const Walk &w, offset base, St
 // or inside a run, on the tab that is not finished with the spaces it still
 // owes.
 template <class Isa, bool POWER_OF_TWO, bool CHECKED>
-inline bool walk_runs(const Marks<Isa> &m, Walk w, Stop s, unsigned char *&in_ref,
+inline bool walk_runs(const Marks<Isa> &m, const Walk &w, Stop s, unsigned char *&in_ref,
                       unsigned char *&out_ref, std::int32_t &left)
 {
+    unsigned char *const seg = w.seg;
     const offset stop = s.stop;
+    unsigned char *out = w.out;
+    offset src = 0;
+    offset base = w.base;
     // A run at or before this position leaves STORE_SLACK readable bytes
     // after its text.
-    const offset fast_in = (in_end - w.seg) - STORE_SLACK;
-    // Held here: the stores through w.out could alias m, and m would be read
+    const offset fast_in = (in_end - seg) - STORE_SLACK;
+    // Held here: the stores through out could alias m, and m would be read
     // again on every run.
     const std::uint16_t *const starts = m.starts;
     const offset runs = m.runs;
 
     for (offset i = 0; i < runs; ++i) {
         const offset t = starts[i];
-        const offset text = t - w.src;
-        offset room = out_end - w.out;
+        const offset text = t - src;
+        offset room = out_end - out;
         // The last line end before the run, if it comes after the base,
         // starts the column the run begins at.
         const offset eol = line_start(m, t);
-        const offset base = eol > w.base ? eol : w.base;
+        const offset run_base = eol > base ? eol : base;
         const offset run = run_length(m, t);
-        const offset col = mod_stop<POWER_OF_TWO>(t - base, stop, s.reciprocal);
+        const offset col = mod_stop<POWER_OF_TWO>(t - run_base, stop, s.reciprocal);
         const offset n = run * stop - col;
         if (!CHECKED || (t <= fast_in && room >= text + n + STORE_SLACK)) {
-            w.out = put_text_and_spaces<Isa>(w.out, w.seg + w.src, text, n);
+            out = put_text_and_spaces<Isa>(out, seg + src, text, n);
         } else {
             if (room < text) {
-                fill_inside_text<Isa, POWER_OF_TWO>(m, w, w.base, s, in_ref, out_ref, left);
+                fill_inside_text<Isa, POWER_OF_TWO>(m, seg, src, out, base, s, in_ref, out_ref,
+                                                    left);
                 return false;
             }
-            std::memcpy(w.out, w.seg + w.src, static_cast<std::size_t>(text));
-            w.out += text;
+            std::memcpy(out, seg + src, static_cast<std::size_t>(text));
+            out += text;
             room -= text;
             if (room < n) {
                 // It fills inside the run: the first tab owes stop - col
                 // spaces, every other one stop.
-                fill_spaces<Isa>(w.out, room);
+                fill_spaces<Isa>(out, room);
                 const offset first = stop - col;
                 if (room < first) {
-                    in_ref = w.seg + t;
+                    in_ref = seg + t;
                     left = static_cast<std::int32_t>(first - room);
                 } else {
                     const offset done = (room - first) / stop;
-                    in_ref = w.seg + t + 1 + done;
+                    in_ref = seg + t + 1 + done;
                     left = static_cast<std::int32_t>(stop - (room - first - done * stop));
                 }
                 out_ref = out_end;
                 return false;
             }
-            fill_spaces<Isa>(w.out, n);
-            w.out += n;
+            fill_spaces<Isa>(out, n);
+            out += n;
         }
-        w.src = t + run;
-        w.base = w.src;
+        src = t + run;
+        base = src;
     }
 
     // The text after the last run.
-    const offset text = w.len - w.src;
+    const offset text = w.len - src;
     if (!CHECKED) {
-        assert(w.seg + w.len + STORE_SLACK <= in_end && w.out + text + STORE_SLACK <= out_end);
+        assert(seg + w.len + STORE_SLACK <= in_end && out + text + STORE_SLACK <= out_end);
         for (offset k = 0; k < text; k += STORE)
-            Isa::copy_64(w.out + k, w.seg + w.src + k);
+            Isa::copy_64(out + k, seg + src + k);
     } else {
-        if (out_end - w.out < text) {
-            fill_inside_text<Isa, POWER_OF_TWO>(m, w, w.base, s, in_ref, out_ref, left);
+        if (out_end - out < text) {
+            fill_inside_text<Isa, POWER_OF_TWO>(m, seg, src, out, base, s, in_ref, out_ref, left);
             return false;
         }
-        std::memcpy(w.out, w.seg + w.src, static_cast<std::size_t>(text));
+        std::memcpy(out, seg + src, static_cast<std::size_t>(text));
     }
-    left = left_at<Isa, POWER_OF_TWO>(m, w.len, w.base, s);
-    in_ref = w.seg + w.len;
-    out_ref = w.out + text;
+    left = left_at<Isa, POWER_OF_TWO>(m, w.len, base, s);
+    in_ref = seg + w.len;
+    out_ref = out + text;
     return true;
 }
 
@@ -425,8 +431,8 @@ template <class Isa, bool POWER_OF_TWO>
 inline bool walk_segment(unsigned char *&in_ref, unsigned char *&out_ref, std::int32_t &left,
                          Stop s)
 {
-    Walk w{in_ref, segment_length<Isa>(in_ref, out_end - out_ref, s.stop), out_ref, 0,
-           start_base(left, s.stop)};
+    const Walk w{in_ref, segment_length<Isa>(in_ref, out_end - out_ref, s.stop), out_ref,
+                 start_base(left, s.stop)};
     Marks<Isa> m;
     mark_segment<Isa>(w.seg, w.len, m);
     if (walk_unchecked<Isa>(m, w, s.stop))
