@@ -430,6 +430,61 @@ class Image(PadcolsTest):
                          dict(re.findall(rb'VALUE "(\w+)", "([^"]*)"', rc)))
 
 
+@unittest.skipUnless(WINDOWS, "checks what the zip gives a Windows user")
+class WindowsReadme(PadcolsTest):
+    """The zip's text files, and the Command Prompt recipe its README.txt
+    gives, run by Wine's cmd.exe."""
+
+    def test_text_files_have_cr_lf_line_ends(self):
+        folder = os.environ["PADCOLS_ZIP_TEXT_DIR"]
+        for name in ("README.txt", "LICENSE.txt"):
+            with self.subTest(name=name), open(os.path.join(folder, name), "rb") as f:
+                text = f.read()
+                self.assertTrue(text.endswith(b"\r\n"))
+                self.assertEqual(text.count(b"\r\n"), text.count(b"\n"), "a lone LF")
+                self.assertEqual(text.count(b"\r\n"), text.count(b"\r"), "a lone CR")
+        with open(os.path.join(os.path.dirname(__file__), "..", "LICENSE"), "rb") as f:
+            licence = f.read().replace(b"\n", b"\r\n")
+        with open(os.path.join(folder, "LICENSE.txt"), "rb") as f:
+            self.assertEqual(licence, f.read())
+        # The recipes the next test runs, as README.txt gives them.
+        with open(os.path.join(folder, "README.txt"), "rb") as f:
+            readme = f.read()
+        for recipe in (b"\r\n  padcols 4 < in.txt > out.txt\r\n",
+                       b'\r\n  cmd /c "padcols 4 < in.txt > out.txt"\r\n',
+                       b"\r\n    set PATH=%PATH%;C:\\tools\\padcols\r\n"):
+            self.assertIn(recipe, readme)
+
+    def test_command_prompt_recipe(self):
+        # Every byte value, then tabs at varied columns among random bytes,
+        # CR LF, lone CRs and byte 26: over two blocks in all.
+        rng = random.Random(29)
+        pieces = [bytes(range(256))]
+        for _ in range(2000):
+            pieces += [bytes(rng.randrange(256) for _ in range(rng.randrange(30))),
+                       rng.choice([b"\t", b"\t\t", b"\r\n", b"\r", b"\x1a", b"\r\n\t"])]
+        data = b"".join(pieces)
+        # padcols.exe is found through PATH, extended as README.txt says.
+        # Wine's drive Z: is the root of the file system.
+        folder = "Z:" + os.path.dirname(os.path.abspath(PADCOLS)).replace("/", "\\")
+        cases = [("4 < in.txt", 0, reference(data, 4), b""),
+                 ("< in.txt", 0, reference(data), b""),
+                 ("1 < in.txt", 0, reference(data, 1), b""),
+                 ("13 < in.txt", 0, reference(data, 13), b""),
+                 ("0 < in.txt", 1, b"", diagnostic(b"Illegal tab stop")),
+                 ("4 < NUL", 1, USAGE, b"")]
+        with tempfile.TemporaryDirectory() as tmp:
+            with open(os.path.join(tmp, "in.txt"), "wb") as f:
+                f.write(data)
+            for redirect, status, output, err in cases:
+                with self.subTest(redirect=redirect):
+                    line = f"set PATH=%PATH%;{folder}&& padcols {redirect} > out.txt"
+                    proc = subprocess.run([*COMMAND[:-1], "cmd", "/c", line], cwd=tmp,
+                                          capture_output=True, timeout=60, check=False)
+                    with open(os.path.join(tmp, "out.txt"), "rb") as f:
+                        self.assertRun((status, output, err), (proc.returncode, f.read(), proc.stderr))
+
+
 # One read or write in strace's log: call, descriptor, size asked, result.
 CALL = re.compile(rb"^(read|write)\(([0-9]+), .*, (\d+)\) += (-?\d+)")
 
