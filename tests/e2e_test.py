@@ -440,24 +440,22 @@ class WindowsReadme(PadcolsTest):
     gives, run by Wine's cmd.exe."""
 
     def test_text_files_have_cr_lf_line_ends(self):
-        folder = os.environ["PADCOLS_ZIP_TEXT_DIR"]
+        texts = {}
         for name in ("README.txt", "LICENSE.txt"):
-            with self.subTest(name=name), open(os.path.join(folder, name), "rb") as f:
-                text = f.read()
+            with open(os.path.join(os.environ["PADCOLS_ZIP_TEXT_DIR"], name), "rb") as f:
+                texts[name] = f.read()
+        for name, text in texts.items():
+            with self.subTest(name=name):
                 self.assertTrue(text.endswith(b"\r\n"))
                 self.assertEqual(text.count(b"\r\n"), text.count(b"\n"), "a lone LF")
                 self.assertEqual(text.count(b"\r\n"), text.count(b"\r"), "a lone CR")
         with open(os.path.join(os.path.dirname(__file__), "..", "LICENSE"), "rb") as f:
-            licence = f.read().replace(b"\n", b"\r\n")
-        with open(os.path.join(folder, "LICENSE.txt"), "rb") as f:
-            self.assertEqual(licence, f.read())
+            self.assertEqual(f.read().replace(b"\n", b"\r\n"), texts["LICENSE.txt"])
         # The recipes the next test runs, as README.txt gives them.
-        with open(os.path.join(folder, "README.txt"), "rb") as f:
-            readme = f.read()
         for recipe in (b"\r\n  padcols 4 < in.txt > out.txt\r\n",
                        b'\r\n  cmd /c "padcols 4 < in.txt > out.txt"\r\n',
                        b"\r\n    set PATH=%PATH%;C:\\tools\\padcols\r\n"):
-            self.assertIn(recipe, readme)
+            self.assertIn(recipe, texts["README.txt"])
 
     def test_command_prompt_recipe(self):
         # Every byte value, then tabs at varied columns among random bytes,
