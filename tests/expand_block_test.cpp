@@ -200,6 +200,29 @@ TEST_P(ExpandBlock, ResumesAtEveryOutputSplit)
         }
 }
 
+// Builds with assertions refuse a state no path can work from, such as a tab
+// stop past the reach of the vector walk's column arithmetic, rather than
+// give wrong bytes.
+TEST_P(ExpandBlock, AssertsOnAStateOutsideItsBounds)
+{
+#ifdef NDEBUG
+    GTEST_SKIP() << "assertions are compiled out of this build";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const struct {
+        std::int32_t stop, left;
+    } rows[] = {{MAX_TAB_STOP + 1, 1}, {70000, 70000}, {0, 1}, {8, 0}, {8, 9}};
+    const std::string line(68000, 'x');
+    for (const auto &r : rows) {
+        start_expansion(8);
+        load_input(line.data(), BLOCK_SIZE);
+        tab_stop = r.stop;
+        cols_left = r.left;
+        EXPECT_DEATH(expand(), "") << "stop " << r.stop << ", cols_left " << r.left;
+    }
+#endif
+}
+
 TEST_P(ExpandBlock, EmptyInputOrFullOutputChangesNothing)
 {
     for (const bool input_empty : {true, false}) {
