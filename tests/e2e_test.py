@@ -34,8 +34,11 @@ if WINDOWS and len(COMMAND) > 1:
     start_wine(COMMAND[0])
 BLOCK = 16384
 
+# The project's version, as the build passes it in.
+VERSION = os.environ["PADCOLS_VERSION"].encode()
+
 USAGE = (b"\n"
-         b"Replaces tabs with strings of spaces -- Ver 2.1, 2026 the padcols developers\n"
+         b"Replaces tabs with strings of spaces -- Ver " + VERSION + b", 2026 the padcols developers\n"
          b"\n"
          b" USAGE:  padcols {tab} <infile >outfile\n"
          b"\n"
@@ -422,9 +425,11 @@ class Image(PadcolsTest):
         rc = subprocess.run([windres, "-i", PADCOLS, "-O", "rc"], capture_output=True, check=True).stdout
         with open(os.path.join(os.path.dirname(__file__), "..", "LICENSE"), "rb") as f:
             copyright_line = re.search(rb"^Copyright .*", f.read(), re.M)[0]
-        self.assertRegex(rc, rb"FILEVERSION 2, 1, 0, 0\s+PRODUCTVERSION 2, 1, 0, 0")
+        # The numeric version has four parts, the missing ones 0.
+        numeric = b", ".join((VERSION.split(b".") + [b"0"] * 3)[:4])
+        self.assertRegex(rc, rb"FILEVERSION %s\s+PRODUCTVERSION %s" % (numeric, numeric))
         self.assertEqual({b"FileDescription": b"Replaces tabs with the spaces that reach the next tab stop",
-                          b"FileVersion": b"2.1", b"ProductVersion": b"2.1", b"ProductName": b"padcols",
+                          b"FileVersion": VERSION, b"ProductVersion": VERSION, b"ProductName": b"padcols",
                           b"InternalName": b"padcols", b"OriginalFilename": b"padcols.exe",
                           b"LegalCopyright": copyright_line},
                          dict(re.findall(rb'VALUE "(\w+)", "([^"]*)"', rc)))
