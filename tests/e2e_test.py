@@ -405,19 +405,51 @@ class LongStream(PadcolsTest):
         self.assertEqual((b"0 0\n", b""), (proc.stdout, proc.stderr))
 
 
-@unittest.skipUnless(WINDOWS, "checks the Windows image")
+def binutils(tool, *args):
+    """What the toolchain's objdump or readelf (PADCOLS_OBJDUMP, PADCOLS_READELF)
+    prints about the padcols image."""
+    return subprocess.run([os.environ[tool], *args, PADCOLS], capture_output=True, check=True).stdout
+
+
 class Image(PadcolsTest):
+    """What the executable file says about itself."""
+
+    # The DLL characteristics padcols.exe keeps: Windows loads it at a random
+    # address and runs nothing from its data pages.
+    PE_CHARACTERISTICS = [("DYNAMIC_BASE (ASLR)", 0x0040), ("NX_COMPAT (DEP)", 0x0100)]
+    # A Linux build is hardened as Debian's packages are: (what, readelf
+    # option, what readelf shows then).
+    ELF_HARDENING = [
+        ("position-independent executable", "-h", rb"Type:\s+DYN "),
+        ("PIE flag", "-d", rb"\(FLAGS_1\)\s+Flags:.* PIE\b"),
+        ("relocations read-only after start-up (RELRO)", "-lW", rb"\n\s*GNU_RELRO\s"),
+        ("all symbols bound at start-up (full RELRO)", "-d", rb"\(FLAGS\)\s+BIND_NOW\b"),
+        ("no executable stack", "-lW", rb"\n\s*GNU_STACK(\s+0x[0-9a-f]+){5}\s+RW\s"),
+        ("stack protector", "--dyn-syms", rb"\s__stack_chk_fail\b"),
+    ]
+
+    @unittest.skipIf(WINDOWS, "checks a Linux image")
+    def test_hardened_like_debian(self):
+        for what, option, shown in self.ELF_HARDENING:
+            with self.subTest(what):
+                self.assertRegex(binutils("PADCOLS_READELF", "-W", option), shown)
+
+    @unittest.skipUnless(WINDOWS, "checks the Windows image")
     def test_console_program_for_i386_using_only_system_dlls(self):
-        # What the image needs from the system, as the toolchain's objdump reads it.
-        objdump = os.environ["PADCOLS_OBJDUMP"]
-        info = subprocess.run([objdump, "-p", PADCOLS], capture_output=True, check=True).stdout
+        # What the image needs from the system.
+        info = binutils("PADCOLS_OBJDUMP", "-p")
         self.assertIn(b"file format pei-i386", info)
         self.assertRegex(info, rb"Magic\s+010b\s+\(PE32\)")
         self.assertRegex(info, rb"Subsystem\s+00000003\s+\(Windows CUI\)")
         dlls = {name.lower() for name in re.findall(rb"DLL Name: (\S+)", info)}
         self.assertTrue(dlls)
         self.assertLessEqual(dlls, {b"kernel32.dll", b"msvcrt.dll"})
+        characteristics = int(re.search(rb"DllCharacteristics\s+([0-9a-fA-F]+)", info)[1], 16)
+        for name, bit in self.PE_CHARACTERISTICS:
+            with self.subTest(name):
+                self.assertTrue(characteristics & bit, f"DllCharacteristics {characteristics:#06x}")
 
+    @unittest.skipUnless(WINDOWS, "checks the Windows image")
     def test_version_resource(self):
         # What Explorer's Properties and PowerShell's VersionInfo show, as the
         # toolchain's windres reads it back from the image.
