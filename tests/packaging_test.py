@@ -1,0 +1,158 @@
+"""Tests of what makes two builds of one commit give the same packages: the
+source date (cmake/source_date_epoch.cmake) and the rewriting of the packages
+(packaging/normalize_package.py).
+
+CMAKE_COMMAND names the cmake to run.
+"""
+
+import email.utils
+import io
+import os
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import unittest
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CHANGELOG = os.path.join(ROOT, "packaging", "debian", "changelog")
+EPOCH = 1700000000
+
+
+def changelog_date():
+    """The time of the newest changelog entry, read as Python reads a mail date."""
+    with open(CHANGELOG) as f:
+        trailer = next(line for line in f if line.startswith(" -- "))
+    return int(email.utils.parsedate_to_datetime(trailer.split(">  ", 1)[1]).timestamp())
+
+
+def source_date(source_dir, **env):
+    environ = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+    out = subprocess.run([os.environ.get("CMAKE_COMMAND", "cmake"), f"-DSOURCE_DIR={source_dir}",
+                          "-P", os.path.join(ROOT, "cmake", "source_date_epoch.cmake")],
+                         capture_output=True, text=True, check=True, env={**environ, **env})
+    return int(out.stdout)
+
+
+def with_changelog(folder):
+    os.makedirs(os.path.join(folder, "packaging", "debian"))
+    shutil.copy(CHANGELOG, os.path.join(folder, "packaging", "debian"))
+    return folder
+
+
+class SourceDate(unittest.TestCase):
+    def test_where_the_date_comes_from(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            plain = with_changelog(os.path.join(tmp, "plain"))
+            # Sources unpacked inside another repository have no commit of their own.
+            subprocess.run(["git", "init", "-q", os.path.join(tmp, "other")], check=True)
+            nested = with_changelog(os.path.join(tmp, "other", "padcols"))
+            cases = [("the environment first", ROOT, {"SOURCE_DATE_EPOCH": "12345"}, 12345),
+                     ("else the changelog outside git", plain, {}, changelog_date()),
+                     ("else the changelog inside another repository", nested, {}, changelog_date())]
+            if os.path.exists(os.path.join(ROOT, ".git")):
+                last_commit = subprocess.run(["git", "-C", ROOT, "log", "-1", "--format=%ct"],
+                                             capture_output=True, text=True, check=True).stdout
+                cases.append(("else the last commit", ROOT, {}, int(last_commit)))
+            for what, folder, env, expected in cases:
+                with self.subTest(what):
+                    self.assertEqual(expected, source_date(folder, **env))
+
+
+def normalize(*paths):
+    subprocess.run([sys.executable, os.path.join(ROOT, "packaging", "normalize_package.py"), *paths],
+                   check=True, env={**os.environ, "SOURCE_DATE_EPOCH": str(EPOCH)})
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+# Members as two users on two file systems might write them: (name, mode,
+# contents, or None for a folder), in another order, with other owners and times.
+MEMBERS = [("pkg/bin", 0o755, None), ("pkg/bin/tool", 0o755, b"\x7fELF" * 300),
+           ("pkg/share", 0o755, None), ("pkg/share/README", 0o644, b"text\n"),
+           ("pkg/share/LICENSE", 0o644, b"licence\n")]
+WRITERS = [(list(MEMBERS), 1000, "alice", 1111111111), (MEMBERS[::-1], 0, "root", 1222222222)]
+
+
+class NormalizePackage(unittest.TestCase):
+    def test_tar_gz_in_name_order_owned_by_root(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            paths = []
+            for i, (members, uid, user, mtime) in enumerate(WRITERS):
+                paths.append(os.path.join(tmp, f"{i}.tar.gz"))
+                with tarfile.open(paths[-1], "w:gz") as tar:
+                    for name, mode, data in members:
+                        info = tarfile.TarInfo(name)
+                        info.type = tarfile.REGTYPE if data else tarfile.DIRTYPE
+                        info.mode, info.uid, info.gid, info.uname, info.gname = mode, uid, uid, user, user
+                        info.mtime, info.size = mtime, len(data or b"")
+                        tar.addfile(info, io.BytesIO(data) if data else None)
+            normalize(*paths)
+            self.assertEqual(read(paths[0]), read(paths[1]))
+            self.assertEqual(b"\x00\x00\x00\x00", read(paths[0])[4:8], "gzip header time")
+            with tarfile.open(paths[0]) as tar:
+                got = [(i.name, i.mode, i.uid, i.gid, i.uname, i.gname, i.mtime,
+                        tar.extractfile(i).read() if i.isfile() else None) for i in tar]
+            self.assertEqual(sorted((name, mode, 0, 0, "root", "root", EPOCH, data)
+                                    for name, mode, data in MEMBERS), got)
+
+    def test_zip_in_name_order_without_extra_fields(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            paths = []
+            for i, (members, uid, _, _) in enumerate(WRITERS):
+                paths.append(os.path.join(tmp, f"{i}.zip"))
+                with zipfile.ZipFile(paths[-1], "w") as z:
+                    for name, mode, data in members:
+                        if data:
+                            info = zipfile.ZipInfo(name, (2000 + i, 1, 2, 3, 4, 6))
+                            info.external_attr = (0o100000 | mode) << 16
+                            # The Unix owner field CPack's writer adds.
+                            owner = uid.to_bytes(4, "little")
+                            info.extra = b"ux\x0b\x00\x01\x04" + owner + b"\x04" + owner
+                            z.writestr(info, data)
+            normalize(*paths)
+            self.assertEqual(read(paths[0]), read(paths[1]))
+            with zipfile.ZipFile(paths[0]) as z:
+                got = [(i.filename, i.external_attr >> 16, i.date_time, i.extra, z.read(i)) for i in z.infolist()]
+            self.assertEqual(sorted((name, 0o100000 | mode, (2023, 11, 14, 22, 13, 20), b"", data)
+                                    for name, mode, data in MEMBERS if data), got)
+
+    def test_deb_installed_size_as_dpkg_counts_it(self):
+        # A folder and a file of 1500 bytes take 1 + 2 KiB, and the top folder 1.
+        data = io.BytesIO()
+        with tarfile.open(fileobj=data, mode="w:gz") as tar:
+            for name, size in (("./usr/", None), ("./usr/tool", 1500)):
+                info = tarfile.TarInfo(name)
+                info.type = tarfile.DIRTYPE if size is None else tarfile.REGTYPE
+                info.size = size or 0
+                tar.addfile(info, io.BytesIO(b"x" * info.size) if size else None)
+        control = io.BytesIO()
+        with tarfile.open(fileobj=control, mode="w:gz") as tar:
+            text = b"Package: pkg\nVersion: 1\nArchitecture: all\nInstalled-Size: 999\nMaintainer: m <m@example.org>\nDescription: d\n"
+            info = tarfile.TarInfo("./control")
+            info.size = len(text)
+            tar.addfile(info, io.BytesIO(text))
+        deb = b"!<arch>\n"
+        for name, contents in ((b"debian-binary", b"2.0\n"), (b"control.tar.gz", control.getvalue()),
+                               (b"data.tar.gz", data.getvalue())):
+            deb += b"%-16s%-12d%-6d%-6d%-8s%-10d`\n" % (name, 0, 0, 0, b"100644", len(contents))
+            deb += contents + b"\n" * (len(contents) % 2)
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "pkg.deb")
+            with open(path, "wb") as f:
+                f.write(deb)
+            normalize(path)
+            if shutil.which("dpkg-deb"):
+                fields = subprocess.run(["dpkg-deb", "-f", path, "Installed-Size", "Package"],
+                                        capture_output=True, check=True).stdout
+                self.assertEqual(b"Installed-Size: 4\nPackage: pkg\n", fields)
+            self.assertIn(data.getvalue(), read(path), "data.tar.gz must stay as it was")
+
+
+if __name__ == "__main__":
+    unittest.main()
