@@ -13,6 +13,7 @@ import subprocess
 import sys
 import tarfile
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -79,48 +80,55 @@ MEMBERS = [("pkg/bin", 0o755, None), ("pkg/bin/tool", 0o755, b"\x7fELF" * 300),
 WRITERS = [(list(MEMBERS), 1000, "alice", 1111111111), (MEMBERS[::-1], 0, "root", 1222222222)]
 
 
+def write_tar_gz(path, members, uid, user, mtime):
+    with tarfile.open(path, "w:gz") as tar:
+        for name, mode, data in members:
+            info = tarfile.TarInfo(name)
+            info.type = tarfile.REGTYPE if data else tarfile.DIRTYPE
+            info.mode, info.uid, info.gid, info.uname, info.gname = mode, uid, uid, user, user
+            info.mtime, info.size = mtime, len(data or b"")
+            tar.addfile(info, io.BytesIO(data) if data else None)
+
+
+def write_zip(path, members, uid, user, mtime):
+    with zipfile.ZipFile(path, "w") as z:
+        for name, mode, data in members:
+            if data:
+                info = zipfile.ZipInfo(name, time.gmtime(mtime)[:6])
+                info.external_attr = (0o100000 | mode) << 16
+                # The Unix owner field CPack's writer adds.
+                owner = uid.to_bytes(4, "little")
+                info.extra = b"ux\x0b\x00\x01\x04" + owner + b"\x04" + owner
+                z.writestr(info, data)
+
+
 class NormalizePackage(unittest.TestCase):
+    def normalized(self, tmp, suffix, write):
+        """The bytes of the archives each writer makes, once normalized: the
+        same for both."""
+        paths = [os.path.join(tmp, f"{i}{suffix}") for i in range(len(WRITERS))]
+        for path, writer in zip(paths, WRITERS):
+            write(path, *writer)
+        normalize(*paths)
+        self.assertEqual(read(paths[0]), read(paths[1]))
+        return paths[0]
+
     def test_tar_gz_in_name_order_owned_by_root(self):
         with tempfile.TemporaryDirectory() as tmp:
-            paths = []
-            for i, (members, uid, user, mtime) in enumerate(WRITERS):
-                paths.append(os.path.join(tmp, f"{i}.tar.gz"))
-                with tarfile.open(paths[-1], "w:gz") as tar:
-                    for name, mode, data in members:
-                        info = tarfile.TarInfo(name)
-                        info.type = tarfile.REGTYPE if data else tarfile.DIRTYPE
-                        info.mode, info.uid, info.gid, info.uname, info.gname = mode, uid, uid, user, user
-                        info.mtime, info.size = mtime, len(data or b"")
-                        tar.addfile(info, io.BytesIO(data) if data else None)
-            normalize(*paths)
-            self.assertEqual(read(paths[0]), read(paths[1]))
-            self.assertEqual(b"\x00\x00\x00\x00", read(paths[0])[4:8], "gzip header time")
-            with tarfile.open(paths[0]) as tar:
+            path = self.normalized(tmp, ".tar.gz", write_tar_gz)
+            self.assertEqual(b"\x00\x00\x00\x00", read(path)[4:8], "gzip header time")
+            with tarfile.open(path) as tar:
                 got = [(i.name, i.mode, i.uid, i.gid, i.uname, i.gname, i.mtime,
                         tar.extractfile(i).read() if i.isfile() else None) for i in tar]
-            self.assertEqual(sorted((name, mode, 0, 0, "root", "root", EPOCH, data)
-                                    for name, mode, data in MEMBERS), got)
+        self.assertEqual(sorted((name, mode, 0, 0, "root", "root", EPOCH, data)
+                                for name, mode, data in MEMBERS), got)
 
     def test_zip_in_name_order_without_extra_fields(self):
         with tempfile.TemporaryDirectory() as tmp:
-            paths = []
-            for i, (members, uid, _, _) in enumerate(WRITERS):
-                paths.append(os.path.join(tmp, f"{i}.zip"))
-                with zipfile.ZipFile(paths[-1], "w") as z:
-                    for name, mode, data in members:
-                        if data:
-                            info = zipfile.ZipInfo(name, (2000 + i, 1, 2, 3, 4, 6))
-                            info.external_attr = (0o100000 | mode) << 16
-                            # The Unix owner field CPack's writer adds.
-                            owner = uid.to_bytes(4, "little")
-                            info.extra = b"ux\x0b\x00\x01\x04" + owner + b"\x04" + owner
-                            z.writestr(info, data)
-            normalize(*paths)
-            self.assertEqual(read(paths[0]), read(paths[1]))
-            with zipfile.ZipFile(paths[0]) as z:
+            with zipfile.ZipFile(self.normalized(tmp, ".zip", write_zip)) as z:
                 got = [(i.filename, i.external_attr >> 16, i.date_time, i.extra, z.read(i)) for i in z.infolist()]
-            self.assertEqual(sorted((name, 0o100000 | mode, (2023, 11, 14, 22, 13, 20), b"", data)
-                                    for name, mode, data in MEMBERS if data), got)
+        self.assertEqual(sorted((name, 0o100000 | mode, time.gmtime(EPOCH)[:6], b"", data)
+                                for name, mode, data in MEMBERS if data), got)
 
     def test_deb_installed_size_as_dpkg_counts_it(self):
         # A folder and a file of 1500 bytes take 1 + 2 KiB, and the top folder 1.
