@@ -88,13 +88,14 @@ def ar_members(data):
 def normalize_deb(path):
     # As dpkg-gencontrol counts: a file its size in KiB rounded up, a symbolic
     # link the length of its target, anything else 1, the top folder (which
-    # data.tar does not list) included.
+    # CPack's data.tar does not list) included.
     with open(path, "rb") as f:
         members = ar_members(f.read())
     data = next(contents for name, _, contents in members if name.startswith(b"data.tar"))
-    kib = 1 + sum(-(-info.size // 1024) if info.isfile() else
-                  -(-len(info.linkname.encode()) // 1024) if info.issym() else 1
-                  for info, _ in tar_members(data))
+    files = [info for info, _ in tar_members(data)]
+    kib = sum(-(-info.size // 1024) if info.isfile() else
+              -(-len(info.linkname.encode()) // 1024) if info.issym() else 1
+              for info in files) + (0 if any(info.name in (".", "./") for info in files) else 1)
     out = bytearray(b"!<arch>\n")
     for name, header, contents in members:
         if name == b"control.tar.gz":
