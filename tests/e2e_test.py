@@ -1,8 +1,10 @@
 """End-to-end tests: the built padcols binary driven through real pipes,
 files, terminals and failing devices.
 
-PADCOLS names the binary to run. For a Windows build, PADCOLS_PLATFORM is
-Windows and PADCOLS_EMULATOR the command that runs it here (Wine).
+PADCOLS names the binary to run and PADCOLS_VERSION the project's version.
+For a Windows build, PADCOLS_PLATFORM is Windows and PADCOLS_EMULATOR the
+command that runs it here (Wine). PADCOLS_OBJDUMP and PADCOLS_READELF are the
+toolchain's binutils, which read the image.
 """
 
 import os
