@@ -423,9 +423,9 @@ class Image(PadcolsTest):
     # option, what readelf shows then).
     ELF_HARDENING = [
         ("position-independent executable", "-h", rb"Type:\s+DYN "),
-        ("PIE flag", "-d", rb"\(FLAGS_1\)\s+Flags:.* PIE\b"),
+        ("PIE flag", "-d", rb"\(FLAGS_1\)[^\n]*\sPIE\b"),
         ("relocations read-only after start-up (RELRO)", "-lW", rb"\n\s*GNU_RELRO\s"),
-        ("all symbols bound at start-up (full RELRO)", "-d", rb"\(FLAGS\)\s+BIND_NOW\b"),
+        ("all symbols bound at start-up (full RELRO)", "-d", rb"\(FLAGS\)[^\n]*\sBIND_NOW\b"),
         ("no executable stack", "-lW", rb"\n\s*GNU_STACK(\s+0x[0-9a-f]+){5}\s+RW\s"),
         ("stack protector", "--dyn-syms", rb"\s__stack_chk_fail\b"),
     ]
