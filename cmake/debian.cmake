@@ -10,10 +10,14 @@ if(NOT changelog_top MATCHES "^padcols \\(${PROJECT_VERSION}\\) ")
                       "not an entry for padcols ${PROJECT_VERSION}")
 endif()
 
+# The manual page names the project's version and is dated by the source
+# date (cmake/source_date_epoch.cmake).
+configure_file(doc/padcols.1.in padcols.1 @ONLY)
+
 find_program(GZIP_PROGRAM gzip REQUIRED)
 add_custom_command(OUTPUT padcols.1.gz
-  COMMAND sh -c "'${GZIP_PROGRAM}' -9n < '${PROJECT_SOURCE_DIR}/doc/padcols.1' > padcols.1.gz"
-  DEPENDS doc/padcols.1 VERBATIM)
+  COMMAND sh -c "'${GZIP_PROGRAM}' -9n < '${CMAKE_CURRENT_BINARY_DIR}/padcols.1' > padcols.1.gz"
+  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/padcols.1 VERBATIM)
 add_custom_command(OUTPUT changelog.gz
   COMMAND sh -c "'${GZIP_PROGRAM}' -9n < '${PROJECT_SOURCE_DIR}/packaging/debian/changelog' > changelog.gz"
   DEPENDS packaging/debian/changelog VERBATIM)

@@ -1,8 +1,10 @@
 """End-to-end tests: the built padcols binary driven through real pipes,
 files, terminals and failing devices.
 
-PADCOLS names the binary to run. For a Windows build, PADCOLS_PLATFORM is
-Windows and PADCOLS_EMULATOR the command that runs it here (Wine).
+PADCOLS names the binary to run and PADCOLS_VERSION the project's version.
+For a Windows build, PADCOLS_PLATFORM is Windows and PADCOLS_EMULATOR the
+command that runs it here (Wine). PADCOLS_OBJDUMP and PADCOLS_READELF are the
+toolchain's binutils, which read the image.
 """
 
 import collections
@@ -36,8 +38,11 @@ if WINDOWS and len(COMMAND) > 1:
     start_wine(COMMAND[0])
 BLOCK = 16384
 
+# The project's version, as the build passes it in.
+VERSION = os.environ["PADCOLS_VERSION"].encode()
+
 USAGE = (b"\n"
-         b"Replaces tabs with strings of spaces -- Ver 2.1, 2026 the padcols developers\n"
+         b"Replaces tabs with strings of spaces -- Ver " + VERSION + b", 2026 the padcols developers\n"
          b"\n"
          b" USAGE:  padcols {tab} <infile >outfile\n"
          b"\n"
@@ -406,18 +411,54 @@ class LongStream(PadcolsTest):
         self.assertEqual((b"0 0\n", b""), (proc.stdout, proc.stderr))
 
 
+def binutils(tool, *args):
+    """What the toolchain's objdump or readelf (PADCOLS_OBJDUMP, PADCOLS_READELF)
+    prints about the padcols image."""
+    return subprocess.run([os.environ[tool], *args, PADCOLS], capture_output=True, check=True).stdout
+
+
+@unittest.skipIf(WINDOWS, "checks a Linux image")
+class LinuxImage(PadcolsTest):
+    """What the ELF executable says about itself."""
+
+    # A Linux build is hardened as Debian's packages are: (what, readelf
+    # option, what readelf shows then).
+    ELF_HARDENING = [
+        ("position-independent executable", "-h", rb"Type:\s+DYN "),
+        ("PIE flag", "-d", rb"\(FLAGS_1\)[^\n]*\sPIE\b"),
+        ("relocations read-only after start-up (RELRO)", "-lW", rb"\n\s*GNU_RELRO\s"),
+        ("all symbols bound at start-up (full RELRO)", "-d", rb"\(FLAGS\)[^\n]*\sBIND_NOW\b"),
+        ("no executable stack", "-lW", rb"\n\s*GNU_STACK(\s+0x[0-9a-f]+){5}\s+RW\s"),
+        ("stack protector", "--dyn-syms", rb"\s__stack_chk_fail\b"),
+    ]
+
+    def test_hardened_like_debian(self):
+        for what, option, shown in self.ELF_HARDENING:
+            with self.subTest(what):
+                self.assertRegex(binutils("PADCOLS_READELF", "-W", option), shown)
+
+
 @unittest.skipUnless(WINDOWS, "checks the Windows image")
-class Image(PadcolsTest):
+class WindowsImage(PadcolsTest):
+    """What padcols.exe says about itself."""
+
+    # The DLL characteristics padcols.exe keeps: Windows loads it at a random
+    # address and runs nothing from its data pages.
+    PE_CHARACTERISTICS = [("DYNAMIC_BASE (ASLR)", 0x0040), ("NX_COMPAT (DEP)", 0x0100)]
+
     def test_console_program_for_i386_using_only_system_dlls(self):
-        # What the image needs from the system, as the toolchain's objdump reads it.
-        objdump = os.environ["PADCOLS_OBJDUMP"]
-        info = subprocess.run([objdump, "-p", PADCOLS], capture_output=True, check=True).stdout
+        # What the image needs from the system.
+        info = binutils("PADCOLS_OBJDUMP", "-p")
         self.assertIn(b"file format pei-i386", info)
         self.assertRegex(info, rb"Magic\s+010b\s+\(PE32\)")
         self.assertRegex(info, rb"Subsystem\s+00000003\s+\(Windows CUI\)")
         dlls = {name.lower() for name in re.findall(rb"DLL Name: (\S+)", info)}
         self.assertTrue(dlls)
         self.assertLessEqual(dlls, {b"kernel32.dll", b"msvcrt.dll"})
+        characteristics = int(re.search(rb"DllCharacteristics\s+([0-9a-fA-F]+)", info)[1], 16)
+        for name, bit in self.PE_CHARACTERISTICS:
+            with self.subTest(name):
+                self.assertTrue(characteristics & bit, f"DllCharacteristics {characteristics:#06x}")
 
     def test_version_resource(self):
         # What Explorer's Properties and PowerShell's VersionInfo show, as the
@@ -426,9 +467,11 @@ class Image(PadcolsTest):
         rc = subprocess.run([windres, "-i", PADCOLS, "-O", "rc"], capture_output=True, check=True).stdout
         with open(os.path.join(os.path.dirname(__file__), "..", "LICENSE"), "rb") as f:
             copyright_line = re.search(rb"^Copyright .*", f.read(), re.M)[0]
-        self.assertRegex(rc, rb"FILEVERSION 2, 1, 0, 0\s+PRODUCTVERSION 2, 1, 0, 0")
+        # The numeric version has four parts, the missing ones 0.
+        numeric = b", ".join((VERSION.split(b".") + [b"0"] * 3)[:4])
+        self.assertRegex(rc, rb"FILEVERSION %s\s+PRODUCTVERSION %s" % (numeric, numeric))
         self.assertEqual({b"FileDescription": b"Replaces tabs with the spaces that reach the next tab stop",
-                          b"FileVersion": b"2.1", b"ProductVersion": b"2.1", b"ProductName": b"padcols",
+                          b"FileVersion": VERSION, b"ProductVersion": VERSION, b"ProductName": b"padcols",
                           b"InternalName": b"padcols", b"OriginalFilename": b"padcols.exe",
                           b"LegalCopyright": copyright_line},
                          dict(re.findall(rb'VALUE "(\w+)", "([^"]*)"', rc)))

@@ -9,7 +9,7 @@
 
 static const char usage_screen[] =
     "\n"
-    "Replaces tabs with strings of spaces -- Ver 2.1, 2026 the padcols developers\n"
+    "Replaces tabs with strings of spaces -- Ver " PADCOLS_VERSION ", 2026 the padcols developers\n"
     "\n"
     " USAGE:  padcols {tab} <infile >outfile\n"
     "\n"
