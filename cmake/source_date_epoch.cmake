@@ -10,12 +10,10 @@
 # SOURCE_DIR:  cmake -D SOURCE_DIR=DIR -P cmake/source_date_epoch.cmake
 
 function(padcols_source_date_epoch source_dir out_var)
-  if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    set(${out_var} "$ENV{SOURCE_DATE_EPOCH}" PARENT_SCOPE)
-    return()
-  endif()
   # Only git's own checkout of these sources: a copy unpacked inside some
-  # other repository has no commit of its own.
+  # other repository has no commit of its own. Whichever way the date comes,
+  # a checkout's HEAD log is named, so that a commit configures again.
+  set(checkout FALSE)
   find_program(GIT_PROGRAM git)
   if(GIT_PROGRAM)
     execute_process(COMMAND ${GIT_PROGRAM} -C ${source_dir} rev-parse --show-toplevel
@@ -24,16 +22,26 @@ function(padcols_source_date_epoch source_dir out_var)
     if(NOT failed)
       file(REAL_PATH "${top}" top)
       file(REAL_PATH "${source_dir}" source)
+      if(top STREQUAL source)
+        set(checkout TRUE)
+        execute_process(COMMAND ${GIT_PROGRAM} -C ${source_dir} rev-parse --absolute-git-dir
+                        OUTPUT_VARIABLE git_dir OUTPUT_STRIP_TRAILING_WHITESPACE)
+        set(PADCOLS_GIT_HEAD_LOG "${git_dir}/logs/HEAD" PARENT_SCOPE)
+      endif()
     endif()
-    if(NOT failed AND top STREQUAL source)
-      execute_process(COMMAND ${GIT_PROGRAM} -C ${source_dir} log -1 --format=%ct
-                      OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE)
-      execute_process(COMMAND ${GIT_PROGRAM} -C ${source_dir} rev-parse --absolute-git-dir
-                      OUTPUT_VARIABLE git_dir OUTPUT_STRIP_TRAILING_WHITESPACE)
-      set(${out_var} "${epoch}" PARENT_SCOPE)
-      set(PADCOLS_GIT_HEAD_LOG "${git_dir}/logs/HEAD" PARENT_SCOPE)
-      return()
-    endif()
+  endif()
+  # The environment's date, unless cpack put it there (see
+  # packaging/cpack_source_date.cmake) for the configure its build step runs:
+  # that is the sources' own date, worked out below all the same.
+  if(DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT DEFINED ENV{PADCOLS_SOURCE_DATE_FROM_CPACK})
+    set(${out_var} "$ENV{SOURCE_DATE_EPOCH}" PARENT_SCOPE)
+    return()
+  endif()
+  if(checkout)
+    execute_process(COMMAND ${GIT_PROGRAM} -C ${source_dir} log -1 --format=%ct
+                    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(${out_var} "${epoch}" PARENT_SCOPE)
+    return()
   endif()
   # The trailer line of the newest entry: " -- NAME <ADDRESS>  DATE".
   file(STRINGS ${source_dir}/packaging/debian/changelog trailer REGEX "^ -- .*>  " LIMIT_COUNT 1)

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Rewrites the packages CPack made so that they depend on nothing but what
-they hold. CPack's archive writer takes the order of a .tar.gz's or .zip's
-members from the file system and their owner from the user who runs it; they
-get their members in name order, owned by root, all dated SOURCE_DATE_EPOCH,
-with no extra fields and no name or time in the gzip header. CPack counts a
-.deb's Installed-Size with the sizes its file system gives directories; it
-gets the count dpkg-gencontrol makes, which does not depend on them.
+they hold. CPack's archive writer takes the order of an archive's members
+from the file system, their owner from the user who runs it and their modes
+from that user's umask; every archive, the ones inside a .deb included, gets
+its members in name order, owned by root, all dated SOURCE_DATE_EPOCH, with
+the modes a package is expected to have (directories and executables 0755,
+other files 0644), no extra fields and no name or time in the gzip header.
+CPack counts a .deb's Installed-Size with the sizes its file system gives
+directories; it gets the count dpkg-gencontrol makes, which does not depend
+on them.
 
 Usage: SOURCE_DATE_EPOCH=SECONDS normalize_package.py PACKAGE...
 """
@@ -40,6 +43,24 @@ def tar_bytes(members):
     return out.getvalue()
 
 
+def package_mode(mode, is_dir):
+    """The permission bits a package gives a member: 0755 for a directory or
+    an executable (any execute bit set), 0644 for anything else."""
+    return 0o755 if is_dir or mode & 0o111 else 0o644
+
+
+def normal_tar_members(data, epoch):
+    """The members of the tar archive in data, normalized and in name order."""
+    members = sorted(tar_members(data), key=lambda member: member[0].name)
+    for info, _ in members:
+        info.uid = info.gid = 0
+        info.uname = info.gname = "root"
+        info.mtime = epoch
+        if not info.issym():
+            info.mode = package_mode(info.mode, info.isdir())
+    return members
+
+
 def tar_members(data):
     """The (TarInfo, bytes or None) of each member of the (compressed) tar archive in data."""
     with tarfile.open(fileobj=io.BytesIO(data), mode="r:*") as tar:
@@ -49,17 +70,13 @@ def tar_members(data):
 
 def normalize_tar_gz(path, epoch):
     with open(path, "rb") as f:
-        members = sorted(tar_members(f.read()), key=lambda member: member[0].name)
-    for info, _ in members:
-        info.uid = info.gid = 0
-        info.uname = info.gname = "root"
-        info.mtime = epoch
-    replace(path, gzip_bytes(tar_bytes(members)))
+        replace(path, gzip_bytes(tar_bytes(normal_tar_members(f.read(), epoch))))
 
 
 def normalize_zip(path, epoch):
-    # A zip member's time has no zone; the source date in UTC is written.
-    stamp = time.gmtime(epoch)[:6]
+    # A zip member's time has no zone; the source date in UTC is written, or
+    # the earliest time a zip can hold (1980) for a source date before it.
+    stamp = max(time.gmtime(epoch)[:6], (1980, 1, 1, 0, 0, 0))
     with zipfile.ZipFile(path) as src:
         members = [(info, src.read(info)) for info in src.infolist()]
     out = io.BytesIO()
@@ -67,7 +84,10 @@ def normalize_zip(path, epoch):
         for old, data in sorted(members, key=lambda member: member[0].filename):
             info = zipfile.ZipInfo(old.filename, stamp)
             info.create_system = old.create_system
-            info.external_attr = old.external_attr  # the Unix mode
+            # The Unix mode, as a package gives it.
+            mode = old.external_attr >> 16
+            is_dir = old.filename.endswith("/")
+            info.external_attr = (mode & ~0o777 | package_mode(mode, is_dir)) << 16 | old.external_attr & 0xffff
             info.compress_type = zipfile.ZIP_DEFLATED
             dst.writestr(info, data, compresslevel=9)
     replace(path, out.getvalue())
@@ -85,13 +105,13 @@ def ar_members(data):
     return members
 
 
-def normalize_deb(path):
+def normalize_deb(path, epoch):
     # As dpkg-gencontrol counts: a file its size in KiB rounded up, a symbolic
     # link the length of its target, anything else 1, the top folder (which
     # CPack's data.tar does not list) included.
     with open(path, "rb") as f:
         members = ar_members(f.read())
-    data = next(contents for name, _, contents in members if name.startswith(b"data.tar"))
+    data = next(contents for name, _, contents in members if name == b"data.tar.gz")
     files = [info for info, _ in tar_members(data)]
     kib = sum(-(-info.size // 1024) if info.isfile() else
               -(-len(info.linkname.encode()) // 1024) if info.issym() else 1
@@ -101,9 +121,14 @@ def normalize_deb(path):
         if name == b"control.tar.gz":
             control = [(info, re.sub(rb"(?m)^Installed-Size: \d+$", b"Installed-Size: %d" % kib, text)
                         if info.name.lstrip("./") == "control" else text)
-                       for info, text in tar_members(contents)]
+                       for info, text in normal_tar_members(contents, epoch)]
             contents = gzip_bytes(tar_bytes(control))
-            header = header[:48] + b"%-10d" % len(contents) + header[58:]
+        elif name == b"data.tar.gz":
+            contents = gzip_bytes(tar_bytes(normal_tar_members(contents, epoch)))
+        # An ar header: name (16), time (12), owner (6), group (6), mode (8),
+        # size (10) and its end mark; every member root's, 0644, at the
+        # source date.
+        header = header[:16] + b"%-12d%-6d%-6d%-8o%-10d" % (epoch, 0, 0, 0o100644, len(contents)) + header[58:]
         out += header + contents + b"\n" * (len(contents) % 2)
     replace(path, bytes(out))
 
@@ -122,7 +147,7 @@ def main():
         elif path.endswith(".zip"):
             normalize_zip(path, epoch)
         elif path.endswith(".deb"):
-            normalize_deb(path)
+            normalize_deb(path, epoch)
         else:
             sys.exit(f"{path}: not a .tar.gz, .zip or .deb")
 
