@@ -57,22 +57,29 @@ class SourceDate(unittest.TestCase):
                 last_commit = subprocess.run(["git", "-C", ROOT, "log", "-1", "--format=%ct"],
                                              capture_output=True, text=True, check=True).stdout
                 cases.append(("else the last commit", ROOT, {}, int(last_commit)))
+                # cpack marks the date it puts in the environment for its
+                # build step's configure, which must take the commit's own.
+                cases.append(("not a date cpack put in the environment", ROOT,
+                              {"SOURCE_DATE_EPOCH": "12345", "PADCOLS_SOURCE_DATE_FROM_CPACK": "1"},
+                              int(last_commit)))
             for what, folder, env, expected in cases:
                 with self.subTest(what):
                     self.assertEqual(expected, source_date(folder, **env))
 
 
-def normalize(*paths):
+def normalize(*paths, epoch=EPOCH):
     subprocess.run([sys.executable, os.path.join(ROOT, "packaging", "normalize_package.py"), *paths],
-                   check=True, env={**os.environ, "SOURCE_DATE_EPOCH": str(EPOCH)})
+                   check=True, env={**os.environ, "SOURCE_DATE_EPOCH": str(epoch)})
 
 
-# Members as two users on two file systems might write them: (name, mode,
-# contents, or None for a folder), in another order, with other owners and times.
+# Members as a package holds them: (name, mode, contents, or None for a folder).
 MEMBERS = [("pkg/bin", 0o755, None), ("pkg/bin/tool", 0o755, b"\x7fELF" * 300),
            ("pkg/share", 0o755, None), ("pkg/share/README", 0o644, b"text\n"),
            ("pkg/share/LICENSE", 0o644, b"licence\n")]
-WRITERS = [(list(MEMBERS), 1000, "alice", 1111111111), (MEMBERS[::-1], 0, "root", 1222222222)]
+# As two users on two file systems might write them: in another order, with
+# other owners and times, and modes cut by a umask of 077 or widened by 002.
+WRITERS = [([(n, m & 0o700, d) for n, m, d in MEMBERS], 1000, "alice", 1111111111),
+           ([(n, m | 0o020, d) for n, m, d in MEMBERS[::-1]], 0, "root", 1222222222)]
 
 
 def write_tar_gz(path, members, uid, user, mtime):
@@ -125,27 +132,42 @@ class NormalizePackage(unittest.TestCase):
         self.assertEqual(sorted((name, 0o100000 | mode, time.gmtime(EPOCH)[:6], b"", data)
                                 for name, mode, data in MEMBERS if data), got)
 
+    def test_zip_dated_no_earlier_than_a_zip_can_hold(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "old.zip")
+            write_zip(path, *WRITERS[0])
+            normalize(path, epoch=0)
+            with zipfile.ZipFile(path) as z:
+                self.assertEqual({(1980, 1, 1, 0, 0, 0)}, {i.date_time for i in z.infolist()})
+
     @unittest.skipUnless(shutil.which("dpkg-deb"), "needs dpkg-deb")
     def test_deb_installed_size_as_dpkg_counts_it(self):
         # The top folder, usr and a file of 1500 bytes take 1 + 1 + 2 KiB.
+        # The file, written under a umask of 077, comes out 0644, at the
+        # source date, like every member of the archives inside and around it.
         with tempfile.TemporaryDirectory() as tmp:
             pkg = pathlib.Path(tmp, "pkg")
             (pkg / "DEBIAN").mkdir(parents=True)
             (pkg / "usr").mkdir()
             (pkg / "usr" / "tool").write_bytes(b"x" * 1500)
+            (pkg / "usr" / "tool").chmod(0o600)
             (pkg / "DEBIAN" / "control").write_text("Package: pkg\nVersion: 1\nArchitecture: all\n"
                                                     "Installed-Size: 999\nMaintainer: m <m@example.org>\n"
                                                     "Description: d\n")
             deb = os.path.join(tmp, "pkg.deb")
             subprocess.run(["dpkg-deb", "--root-owner-group", "-Zgzip", "--build", pkg, deb],
                            check=True, capture_output=True)
-            before = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], capture_output=True, check=True).stdout
             normalize(deb)
             fields = subprocess.run(["dpkg-deb", "-f", deb, "Installed-Size", "Package"],
                                     capture_output=True, check=True).stdout
-            after = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], capture_output=True, check=True).stdout
+            data = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], capture_output=True, check=True).stdout
+            ar = subprocess.run(["ar", "tv", deb], capture_output=True, text=True, check=True).stdout
         self.assertEqual(b"Installed-Size: 4\nPackage: pkg\n", fields)
-        self.assertEqual(before, after, "the files in the package must stay as they were")
+        with tarfile.open(fileobj=io.BytesIO(data)) as tar:
+            got = [(i.name, i.mode, i.mtime, tar.extractfile(i).read() if i.isfile() else None) for i in tar]
+        self.assertEqual([(".", 0o755, EPOCH, None), ("./usr", 0o755, EPOCH, None),
+                          ("./usr/tool", 0o644, EPOCH, b"x" * 1500)], got)
+        self.assertEqual(3, ar.count("rw-r--r-- 0/0"), ar)
 
 
 if __name__ == "__main__":
