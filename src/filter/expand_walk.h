@@ -187,11 +187,10 @@ inline offset run_length(const Marks<Isa> &m, offset t)
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     mask window;
     // t lies in the segment, so the read ends inside the two zero chunks
-    // after it. (Unsigned, t / 8 and t % 8 are a shift and a mask.)
-    const std::size_t byte = static_cast<std::size_t>(t) / 8;
-    assert(byte + sizeof window <= sizeof m.tabs);
-    std::memcpy(&window, reinterpret_cast<const unsigned char *>(m.tabs) + byte, sizeof window);
-    const mask gaps = ~(window >> (static_cast<std::size_t>(t) % 8)) | (mask(1) << (CHUNK - 8));
+    // after it.
+    assert(t / 8 + static_cast<offset>(sizeof window) <= static_cast<offset>(sizeof m.tabs));
+    std::memcpy(&window, reinterpret_cast<const unsigned char *>(m.tabs) + t / 8, sizeof window);
+    const mask gaps = ~(window >> (t % 8)) | (mask(1) << (CHUNK - 8));
     offset p = t + static_cast<offset>(Isa::first_bit(gaps));
     if (p - t < CHUNK - 8)
         return p - t;
