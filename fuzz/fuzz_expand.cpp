@@ -18,23 +18,6 @@
 
 namespace {
 
-struct Path {
-    const char *name;
-    void (*run)();
-    int kind;
-};
-
-const Path all_paths[] = {
-    {"dispatch", expand_block, EXPAND_PORTABLE},
-    {"portable", expand_block_portable, EXPAND_PORTABLE},
-#if PADCOLS_HAVE_SSE2
-    {"sse2", expand_block_sse2, EXPAND_SSE2},
-#endif
-#if PADCOLS_HAVE_AVX2
-    {"avx2", expand_block_avx2, EXPAND_AVX2},
-#endif
-};
-
 // The paths this CPU can run, found once at start-up.
 void (*paths[sizeof all_paths / sizeof all_paths[0]])();
 std::size_t path_count;
@@ -56,7 +39,7 @@ struct Sizes {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    for (const Path &path : all_paths) {
+    for (const TestedPath &path : all_paths) {
         if (expand_path_runs_here(path.kind))
             paths[path_count++] = path.run;
         else

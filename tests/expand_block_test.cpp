@@ -14,32 +14,15 @@
 #include <random>
 #include <string>
 
-namespace {
-
-unsigned char *const in_end = in_buf + BLOCK_SIZE;
-unsigned char *const out_end = out_buf + BLOCK_SIZE;
-
-struct Path {
-    const char *name;
-    void (*run)();
-    int kind; // what the CPU must support to run it
-};
-
-const Path paths[] = {
-    {"dispatch", expand_block, EXPAND_PORTABLE},
-    {"portable", expand_block_portable, EXPAND_PORTABLE},
-#if PADCOLS_HAVE_SSE2
-    {"sse2", expand_block_sse2, EXPAND_SSE2},
-#endif
-#if PADCOLS_HAVE_AVX2
-    {"avx2", expand_block_avx2, EXPAND_AVX2},
-#endif
-};
-
-void PrintTo(const Path &path, std::ostream *os)
+// Names each path in GoogleTest's messages.
+void PrintTo(const TestedPath &path, std::ostream *os)
 {
     *os << path.name;
 }
+
+namespace {
+
+using Path = TestedPath;
 
 // The path under test.
 void (*expand)() = expand_block;
@@ -293,7 +276,7 @@ TEST(ExpandPath, ChoosesTheWidestPathTheCpuRuns)
 #endif
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, ExpandBlock, testing::ValuesIn(paths),
+INSTANTIATE_TEST_SUITE_P(Paths, ExpandBlock, testing::ValuesIn(all_paths),
                          [](const testing::TestParamInfo<Path> &info) { return info.param.name; });
 
 } // namespace

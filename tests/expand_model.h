@@ -4,6 +4,7 @@
 #ifndef PADCOLS_EXPAND_MODEL_H
 #define PADCOLS_EXPAND_MODEL_H
 
+#include "filter/expand_paths.h"
 #include "filter/filter_state.h"
 
 #include <algorithm>
@@ -27,6 +28,26 @@ inline std::string reference_expand(const std::string &input, int stop)
     }
     return out;
 }
+
+// Every way this build's expander can work: expand_block as the program
+// calls it, then each path on its own. kind says what the CPU must support
+// to run it (expand_path_runs_here).
+struct TestedPath {
+    const char *name;
+    void (*run)();
+    int kind;
+};
+
+inline const TestedPath all_paths[] = {
+    {"dispatch", expand_block, EXPAND_PORTABLE},
+    {"portable", expand_block_portable, EXPAND_PORTABLE},
+#if PADCOLS_HAVE_SSE2
+    {"sse2", expand_block_sse2, EXPAND_SSE2},
+#endif
+#if PADCOLS_HAVE_AVX2
+    {"avx2", expand_block_avx2, EXPAND_AVX2},
+#endif
+};
 
 // Resets the filter state for a run with the given tab stop.
 inline void start_expansion(int stop)
@@ -53,8 +74,6 @@ template <class Refill, class Room>
 std::string expand_in_pieces(const std::string &input, int stop, void (*path)(), Refill refill,
                              Room room, std::string &out)
 {
-    unsigned char *const in_end = in_buf + BLOCK_SIZE;
-    unsigned char *const out_end = out_buf + BLOCK_SIZE;
     start_expansion(stop);
     std::size_t fed = 0;
     std::size_t column = 0;

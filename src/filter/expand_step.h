@@ -13,9 +13,6 @@
 
 namespace {
 
-unsigned char *const in_end = in_buf + BLOCK_SIZE;
-unsigned char *const out_end = out_buf + BLOCK_SIZE;
-
 // Handles bytes until one tab, CR or LF has been handled or a block end is
 // reached. Returns false when the output block filled in the middle of a tab,
 // which then stays the next unread byte with left holding the spaces still

@@ -35,6 +35,11 @@ extern unsigned char *in_pos;
 extern unsigned char out_buf[BLOCK_SIZE];
 extern unsigned char *out_pos;
 
+// The blocks' ends: where the unread input ends, and where the output block
+// is full.
+constexpr unsigned char *in_end = in_buf + BLOCK_SIZE;
+constexpr unsigned char *out_end = out_buf + BLOCK_SIZE;
+
 // Copies input to output, turning each tab into spaces up to the next stop,
 // until the input block is empty or the output block is full. A tab cut short
 // by a full output block stays unread, with cols_left holding the spaces still
