@@ -6,13 +6,15 @@ processes, interleaved, keeping the best of several runs of each:
 
     padcols          padcols <corpus >/dev/null
     baseline         padcols built from another revision (--baseline REV)
-    baseline.exe     padcols.exe built from that revision, when Wine runs
     expand -t 8      the system's expand, same redirections
     dd bs=16384      a plain copy with the same read and write sizes: the floor
-    padcols.exe      the 32-bit Windows build under Wine, when mingw-w64 and
-                     Wine are installed (--no-wine leaves it out)
-    copy.exe         its floor: a plain copy in blocks of 16384 bytes through
-                     the same C runtime calls (bench/copy_blocks.c)
+    win64.exe        the 64-bit Windows build under 64-bit Wine, when mingw-w64
+                     and Wine are installed (--no-wine leaves both out)
+    win32.exe        the 32-bit one, where this kernel also runs 32-bit code
+    copy64.exe       their floor: a plain copy in blocks of 16384 bytes through
+    copy32.exe       the same C runtime calls (bench/copy_blocks.c)
+    baseline32.exe   ... and the Windows builds of the baseline
+    baseline64.exe
 
 Wine runs keep one Wine server going for the whole benchmark; the corpora are
 large enough that starting a Windows process under it does not count. The
@@ -36,7 +38,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build-bench")
 CORPORA = os.path.join(BUILD, "corpora")
 sys.path.insert(0, os.path.join(ROOT, "tests"))
-from wine_setup import start_wine  # noqa: E402
+from wine import NO_32_BIT, probe_program, start_wine, starts  # noqa: E402
 
 WORDS = [b"int", b"return", b"if", b"else", b"for", b"while", b"struct", b"const",
          b"char", b"size_t", b"buf", b"len", b"count", b"next", b"node", b"value",
@@ -123,36 +125,38 @@ def chosen_path(test_command):
     return found.group(1) if found else "unknown"
 
 
-def mingw_compiler(language):
-    """The posix-thread mingw-w64 compiler for language (gcc or g++), or the
-    default one, or None."""
-    for name in (f"i686-w64-mingw32-{language}-posix", f"i686-w64-mingw32-{language}"):
-        if shutil.which(name):
-            return shutil.which(name)
-    return None
-
-
-def build_windows(baseline):
-    """padcols.exe, its unit test and copy.exe, and padcols.exe built from the
-    baseline's sources when there is one; None without mingw-w64 or Wine."""
-    wine = shutil.which("wine")
-    gcc = mingw_compiler("gcc")
-    if not wine or not gcc:
-        return None
-    build_dir = build(ROOT, os.path.join(BUILD, "windows"),
-                      f"-DCMAKE_TOOLCHAIN_FILE={ROOT}/cmake/mingw-i686.cmake")
-    if baseline:
-        build(baseline, os.path.join(BUILD, "baseline-windows"), "-DBUILD_TESTING=OFF",
-              f"-DCMAKE_TOOLCHAIN_FILE={baseline}/cmake/mingw-i686.cmake")
+def build_windows(bits, baseline):
+    """padcols.exe for 32- or 64-bit Windows, its unit test, copy.exe and
+    padcols.exe built from the baseline's sources when there is one, with the
+    command that runs them under Wine; or the reason they are not timed."""
+    cpu = "x86_64" if bits == 64 else "i686"
+    # 64-bit Wine's loader directly: Debian's wine launcher starts the 32-bit
+    # one first, which some kernels cannot run.
+    wine = "/usr/lib/wine/wine64" if bits == 64 else shutil.which("wine")
+    gcc = shutil.which(f"{cpu}-w64-mingw32-gcc-posix")
+    if not wine or not os.access(wine, os.X_OK) or not gcc:
+        return None, f"needs {cpu}-w64-mingw32-gcc-posix and {bits}-bit Wine"
+    if bits == 32 and not starts(probe_program(native_only=True), BUILD):
+        return None, NO_32_BIT
+    toolchain = f"cmake/mingw-{cpu}.cmake"
+    build_dir = build(ROOT, os.path.join(BUILD, f"windows-{cpu}"), f"-DCMAKE_TOOLCHAIN_FILE={ROOT}/{toolchain}")
+    baseline_exe = None
+    if baseline and os.path.exists(os.path.join(baseline, toolchain)):
+        baseline_exe = os.path.join(build(baseline, os.path.join(BUILD, f"baseline-windows-{cpu}"),
+                                          "-DBUILD_TESTING=OFF", f"-DCMAKE_TOOLCHAIN_FILE={baseline}/{toolchain}"),
+                                    "padcols.exe")
     copy = os.path.join(build_dir, "copy.exe")
     subprocess.run([gcc, "-O2", "-static", "-s", "-o", copy,
                     os.path.join(ROOT, "bench", "copy_blocks.c")], check=True)
-    os.environ.update(WINEPREFIX=os.path.join(BUILD, "wineprefix"), WINEDEBUG="-all",
-                      WINEDLLOVERRIDES="mscoree,mshtml=")
-    start_wine(wine)
-    return {"wine": wine, "exe": os.path.join(build_dir, "padcols.exe"), "copy": copy,
+    # Each build has a prefix of its own: one made by 32-bit Wine serves no
+    # 64-bit program.
+    wine_env = {"WINEPREFIX": f"{BUILD}/wineprefix-{cpu}", "WINEDEBUG": "-all",
+                "WINEDLLOVERRIDES": "mscoree,mshtml="}
+    start_wine(wine, {**os.environ, **wine_env})
+    env = [shutil.which("env"), *(f"{k}={v}" for k, v in wine_env.items()), wine]
+    return {"run": env, "exe": os.path.join(build_dir, "padcols.exe"), "copy": copy,
             "test": os.path.join(build_dir, "tests", "expand_block_test.exe"),
-            "baseline": baseline and os.path.join(BUILD, "baseline-windows", "padcols.exe")}
+            "baseline": baseline_exe}, None
 
 
 def run_once(argv, path):
@@ -204,7 +208,7 @@ def main():
     parser.add_argument("--mib", type=int, default=256, help="size of each corpus in MiB")
     parser.add_argument("--baseline", metavar="REV",
                         help="also time padcols (and padcols.exe) built from REV")
-    parser.add_argument("--no-wine", action="store_true", help="leave out the Windows build")
+    parser.add_argument("--no-wine", action="store_true", help="leave out the Windows builds")
     args = parser.parse_args()
 
     linux = build(ROOT, BUILD)
@@ -212,7 +216,10 @@ def main():
     expand = shutil.which("expand")
     dd = shutil.which("dd")
     baseline = baseline_source(args.baseline) if args.baseline else None
-    windows = None if args.no_wine else build_windows(baseline)
+    windows, skipped = {}, {}
+    for bits in (64, 32):
+        windows[bits], skipped[bits] = (None, "--no-wine") if args.no_wine else build_windows(bits, baseline)
+    windows = {bits: win for bits, win in windows.items() if win}
     paths = make_corpora(args.mib)
     os.environ["LC_ALL"] = "C"
     commands = {"padcols": [padcols]}
@@ -221,29 +228,32 @@ def main():
         commands["baseline"] = [os.path.join(BUILD, "baseline", "padcols")]
     commands["expand"] = [expand, "-t", "8"]
     commands["dd"] = [dd, "bs=16384", "status=none"]
-    if windows:
-        commands["padcols.exe"] = [windows["wine"], windows["exe"]]
-        commands["copy.exe"] = [windows["wine"], windows["copy"]]
-        if baseline:
-            commands["baseline.exe"] = [windows["wine"], windows["baseline"]]
+    for bits, win in windows.items():
+        commands[f"win{bits}.exe"] = [*win["run"], win["exe"]]
+        commands[f"copy{bits}.exe"] = [*win["run"], win["copy"]]
+        if win["baseline"]:
+            commands[f"baseline{bits}.exe"] = [*win["run"], win["baseline"]]
 
     cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
                 if line.startswith("model name")), platform.machine())
     print(f"machine: {cpu}, {os.cpu_count()} cores; {platform.system()} {platform.release()}")
     print(f"padcols takes the {chosen_path([os.path.join(linux, 'tests', 'expand_block_test')])} path here", end="")
-    if windows:
-        print(f"; padcols.exe under Wine the {chosen_path([windows['wine'], windows['test']])} path")
-    else:
-        print("; padcols.exe not timed (needs mingw-w64 and Wine)")
+    for bits, win in windows.items():
+        print(f"; win{bits}.exe under Wine the {chosen_path([*win['run'], win['test']])} path", end="")
+    print()
+    for bits, reason in skipped.items():
+        if reason:
+            print(f"win{bits}.exe not timed: {reason}")
     print(f"corpora of {args.mib} MiB, best of {args.runs} interleaved runs, output to /dev/null")
     print()
     ratios = [("padcols", "expand"), ("padcols", "dd")]
     if args.baseline:
         ratios.append(("padcols", "baseline"))
-    if windows:
-        ratios += [("padcols.exe", "expand"), ("padcols.exe", "copy.exe"), ("padcols.exe", "padcols")]
-        if baseline:
-            ratios.append(("padcols.exe", "baseline.exe"))
+    for bits, win in windows.items():
+        ratios += [(f"win{bits}.exe", "expand"), (f"win{bits}.exe", f"copy{bits}.exe"),
+                   (f"win{bits}.exe", "padcols")]
+        if win["baseline"]:
+            ratios.append((f"win{bits}.exe", f"baseline{bits}.exe"))
     print("| corpus | " + " | ".join(f"{k} MiB/s" for k in commands) + " | "
           + " | ".join(f"{a}/{b}" for a, b in ratios) + " |")
     print("|---|" + "---:|" * (len(commands) + len(ratios)))
@@ -254,7 +264,7 @@ def main():
         # Every build must give the same bytes; expand too, except on random
         # bytes (where it treats backspaces and carriage returns otherwise).
         ours = digest(commands["padcols"], path)
-        others = [k for k in commands if k not in ("padcols", "dd", "copy.exe")
+        others = [k for k in commands if k != "padcols" and not k.startswith(("dd", "copy"))
                   and not (k == "expand" and name == "random")]
         differ = [k for k in others if digest(commands[k], path) != ours]
         note = f" (differs: {', '.join(differ)}!)" if differ else ""
