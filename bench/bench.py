@@ -20,7 +20,7 @@ Wine runs keep one Wine server going for the whole benchmark; the corpora are
 large enough that starting a Windows process under it does not count. The
 path each build's expander takes on this CPU is read from its unit test.
 
-Run from anywhere:  python3 bench/bench.py [--runs N] [--mib N] [--baseline REV]
+Run from the source root:  python3 -m bench.bench [--runs N] [--mib N] [--baseline REV]
 """
 
 import argparse
@@ -37,8 +37,8 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build-bench")
 CORPORA = os.path.join(BUILD, "corpora")
-sys.path.insert(0, os.path.join(ROOT, "tests"))
-from wine import NO_32_BIT, probe_program, start_wine, starts  # noqa: E402
+
+from tests.wine import NO_32_BIT, probe_program, settings, start_wine, starts
 
 WORDS = [b"int", b"return", b"if", b"else", b"for", b"while", b"struct", b"const",
          b"char", b"size_t", b"buf", b"len", b"count", b"next", b"node", b"value",
@@ -125,33 +125,40 @@ def chosen_path(test_command):
     return found.group(1) if found else "unknown"
 
 
+def cached(build_dir, name):
+    """A value from a build folder's CMake cache: the toolchain file names
+    the mingw-w64 compiler and Wine's loader, and the benchmark takes them
+    from there."""
+    with open(os.path.join(build_dir, "CMakeCache.txt")) as f:
+        return next((line.split("=", 1)[1].strip() for line in f if line.startswith(name + ":")), "")
+
+
 def build_windows(bits, baseline):
     """padcols.exe for 32- or 64-bit Windows, its unit test, copy.exe and
     padcols.exe built from the baseline's sources when there is one, with the
     command that runs them under Wine; or the reason they are not timed."""
     cpu = "x86_64" if bits == 64 else "i686"
-    # 64-bit Wine's loader directly: Debian's wine launcher starts the 32-bit
-    # one first, which some kernels cannot run.
-    wine = "/usr/lib/wine/wine64" if bits == 64 else shutil.which("wine")
-    gcc = shutil.which(f"{cpu}-w64-mingw32-gcc-posix")
-    if not wine or not os.access(wine, os.X_OK) or not gcc:
-        return None, f"needs {cpu}-w64-mingw32-gcc-posix and {bits}-bit Wine"
     if bits == 32 and not starts(probe_program(native_only=True), BUILD):
         return None, NO_32_BIT
     toolchain = f"cmake/mingw-{cpu}.cmake"
-    build_dir = build(ROOT, os.path.join(BUILD, f"windows-{cpu}"), f"-DCMAKE_TOOLCHAIN_FILE={ROOT}/{toolchain}")
+    try:
+        build_dir = build(ROOT, os.path.join(BUILD, f"windows-{cpu}"), f"-DCMAKE_TOOLCHAIN_FILE={ROOT}/{toolchain}")
+    except subprocess.CalledProcessError:
+        return None, f"the build with {toolchain} failed (needs mingw-w64)"
+    wine = cached(build_dir, "WINE_PROGRAM")
+    if not os.access(wine, os.X_OK):
+        return None, f"needs {bits}-bit Wine"
     baseline_exe = None
     if baseline and os.path.exists(os.path.join(baseline, toolchain)):
         baseline_exe = os.path.join(build(baseline, os.path.join(BUILD, f"baseline-windows-{cpu}"),
                                           "-DBUILD_TESTING=OFF", f"-DCMAKE_TOOLCHAIN_FILE={baseline}/{toolchain}"),
                                     "padcols.exe")
     copy = os.path.join(build_dir, "copy.exe")
-    subprocess.run([gcc, "-O2", "-static", "-s", "-o", copy,
+    subprocess.run([cached(build_dir, "MINGW_CC_POSIX"), "-O2", "-static", "-s", "-o", copy,
                     os.path.join(ROOT, "bench", "copy_blocks.c")], check=True)
     # Each build has a prefix of its own: one made by 32-bit Wine serves no
     # 64-bit program.
-    wine_env = {"WINEPREFIX": f"{BUILD}/wineprefix-{cpu}", "WINEDEBUG": "-all",
-                "WINEDLLOVERRIDES": "mscoree,mshtml="}
+    wine_env = settings(f"{BUILD}/wineprefix-{cpu}")
     start_wine(wine, {**os.environ, **wine_env})
     env = [shutil.which("env"), *(f"{k}={v}" for k, v in wine_env.items()), wine]
     return {"run": env, "exe": os.path.join(build_dir, "padcols.exe"), "copy": copy,

@@ -1,6 +1,6 @@
-"""Wine for the Windows builds' tests: which route runs a 32-bit padcols.exe
-here, a Wine server kept running between tests, and the route taken down
-again when the test run ends.
+"""Wine for the Windows builds' tests and the benchmark: its settings, which
+route runs a 32-bit padcols.exe here, a Wine server kept running between
+tests, and the route taken down again when the test run ends.
 
 64-bit Wine runs wherever x86-64 code runs. 32-bit Wine needs a kernel that
 runs 32-bit x86 code; where it does not, and we are root with qemu-i386 at
@@ -8,9 +8,12 @@ hand, 32-bit programs are routed through qemu-i386 by a binfmt_misc entry
 registered for this test run only. That route is slow (tens of seconds a
 Wine process), so under it the tests run a small named set and skip the rest.
 
-    python3 wine.py setup WINE ROUTE_FILE      the ctest fixture's setup
-    python3 wine.py cleanup ROUTE_FILE         and its cleanup
-    python3 wine.py run ROUTE_FILE PROGRAM...  runs PROGRAM under $PADCOLS_WINE
+From the source root, with PADCOLS_WINE naming Wine's loader and
+PADCOLS_WINE_ROUTE the file in the build folder that records the route:
+
+    python3 -m tests.wine setup             the ctest fixture's setup
+    python3 -m tests.wine cleanup           and its cleanup
+    python3 -m tests.wine run PROGRAM...    runs PROGRAM under Wine (the unit tests)
 
 PADCOLS_WINE32_ROUTE=qemu forces the qemu route on a host that runs 32-bit
 code natively, to test it there.
@@ -36,6 +39,26 @@ NO_32_BIT = "this kernel runs no 32-bit code"
 # a fault of the emulation. In this Release build the assertion death test
 # always skips (assertions are compiled out).
 QEMU_GTEST_FILTER = "-*AssertsOnAStateOutsideItsBounds*"
+
+
+def settings(prefix):
+    """The environment Wine runs in here: a prefix of the caller's, no debug
+    output, no prompt to install Mono or Gecko. QEMU_RESERVED_VA is read by
+    qemu-i386 alone, where it runs 32-bit Wine: a 4 GiB address space for
+    it, as a 64-bit kernel gives a 32-bit process. With qemu's smaller
+    default its own mappings take the address where Wine puts the shared
+    user data page, and every Wine process fails to start."""
+    return {"WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "QEMU_RESERVED_VA": "0xffff0000"}
+
+
+def from_build():
+    """Wine's loader and the route file as ctest passes them, with Wine's
+    settings put into this process's environment (the prefix beside the
+    route file, in the build folder)."""
+    wine, route_file = os.environ["PADCOLS_WINE"], os.environ["PADCOLS_WINE_ROUTE"]
+    os.environ.update(settings(os.path.join(os.path.dirname(route_file), "wineprefix")))
+    return wine, route_file
 
 
 def wineserver_for(wine):
@@ -204,11 +227,12 @@ def choose_route(folder, owner):
     return record
 
 
-def setup(wine, route_file):
+def setup():
+    wine, route_file = from_build()
     folder = os.path.dirname(os.path.abspath(route_file))
     owner = os.getppid()  # the ctest run
-    record = choose_route(folder, owner) if os.environ.get("PADCOLS_WINE_BITS") == "32" \
-        else {"route": "native"}
+    # 64-bit Wine runs wherever x86-64 code runs.
+    record = {"route": "native"} if os.path.basename(wine) == "wine64" else choose_route(folder, owner)
     with open(route_file, "w") as f:
         json.dump(record, f)
     print("Wine's route:", record["route"], "-", record.get("reason", "runs natively"))
@@ -221,14 +245,15 @@ def setup(wine, route_file):
         start_wine(wine, persistent=record["route"] == "qemu")
 
 
-def cleanup(route_file):
+def cleanup():
+    wine, route_file = from_build()
     try:
         with open(route_file) as f:
             record = json.load(f)
     except (OSError, ValueError):
         return
     if record["route"] == "qemu":
-        subprocess.run([wineserver_for(os.environ["PADCOLS_WINE"]), "-k"], check=False)
+        subprocess.run([wineserver_for(wine), "-k"], check=False)
     take_down(record)
     print("Wine's route taken down:", record["route"])
 
@@ -242,23 +267,24 @@ def read_route(route_file):
         return {"route": "none", "reason": "the Wine setup step has not run"}
 
 
-def run(route_file, program):
+def run(program):
     """Runs the unit tests under Wine by the route the setup chose."""
+    wine, route_file = from_build()
     record = read_route(route_file)
     if record["route"] == "none":
         print("skipped:", record["reason"])
         return 77
     extra = [f"--gtest_filter={QEMU_GTEST_FILTER}"] if record["route"] == "qemu" else []
-    return subprocess.run([os.environ["PADCOLS_WINE"], *program, *extra], check=False).returncode
+    return subprocess.run([wine, *program, *extra], check=False).returncode
 
 
 if __name__ == "__main__":
     verb, args = sys.argv[1], sys.argv[2:]
     if verb == "setup":
-        setup(*args)
+        setup()
     elif verb == "cleanup":
-        cleanup(*args)
+        cleanup()
     elif verb == "run":
-        sys.exit(run(args[0], args[1:]))
+        sys.exit(run(args))
     else:
         sys.exit(f"unknown verb {verb}")
