@@ -5,7 +5,6 @@ Builds the release binaries, makes four deterministic corpora and times whole
 processes, interleaved, keeping the best of several runs of each:
 
     padcols          padcols <corpus >/dev/null
-    baseline         padcols built from another revision (--baseline REV)
     expand -t 8      the system's expand, same redirections
     dd bs=16384      a plain copy with the same read and write sizes: the floor
     win64.exe        the 64-bit Windows build under 64-bit Wine, when mingw-w64
@@ -13,14 +12,12 @@ processes, interleaved, keeping the best of several runs of each:
     win32.exe        the 32-bit one, where this kernel also runs 32-bit code
     copy64.exe       their floor: a plain copy in blocks of 16384 bytes through
     copy32.exe       the same C runtime calls (bench/copy_blocks.c)
-    baseline32.exe   ... and the Windows builds of the baseline
-    baseline64.exe
 
 Wine runs keep one Wine server going for the whole benchmark; the corpora are
 large enough that starting a Windows process under it does not count. The
 path each build's expander takes on this CPU is read from its unit test.
 
-Run from the source root:  python3 -m bench.bench [--runs N] [--mib N] [--baseline REV]
+Run from the source root:  python3 -m bench.bench [--runs N] [--mib N] [--no-wine]
 """
 
 import argparse
@@ -106,17 +103,6 @@ def build(source, build_dir, *options):
     return build_dir
 
 
-def baseline_source(rev):
-    """The sources of revision rev, unpacked beside the current ones."""
-    source = os.path.join(BUILD, "baseline-src")
-    shutil.rmtree(source, ignore_errors=True)
-    os.makedirs(source)
-    archive = subprocess.run(["git", "-C", ROOT, "archive", rev], check=True,
-                             stdout=subprocess.PIPE).stdout
-    subprocess.run(["tar", "-x", "-C", source], input=archive, check=True)
-    return source
-
-
 def chosen_path(test_command):
     """The path the expander takes on this CPU, as its unit test reports it."""
     out = subprocess.run([*test_command, "--gtest_filter=ExpandPath.*"], capture_output=True,
@@ -133,10 +119,9 @@ def cached(build_dir, name):
         return next((line.split("=", 1)[1].strip() for line in f if line.startswith(name + ":")), "")
 
 
-def build_windows(bits, baseline):
-    """padcols.exe for 32- or 64-bit Windows, its unit test, copy.exe and
-    padcols.exe built from the baseline's sources when there is one, with the
-    command that runs them under Wine; or the reason they are not timed."""
+def build_windows(bits):
+    """padcols.exe for 32- or 64-bit Windows, its unit test and copy.exe, with
+    the command that runs them under Wine; or the reason they are not timed."""
     cpu = "x86_64" if bits == 64 else "i686"
     if bits == 32 and not starts(probe_program(native_only=True), BUILD):
         return None, NO_32_BIT
@@ -148,11 +133,6 @@ def build_windows(bits, baseline):
     wine = cached(build_dir, "WINE_PROGRAM")
     if not os.access(wine, os.X_OK):
         return None, f"needs {bits}-bit Wine"
-    baseline_exe = None
-    if baseline and os.path.exists(os.path.join(baseline, toolchain)):
-        baseline_exe = os.path.join(build(baseline, os.path.join(BUILD, f"baseline-windows-{cpu}"),
-                                          "-DBUILD_TESTING=OFF", f"-DCMAKE_TOOLCHAIN_FILE={baseline}/{toolchain}"),
-                                    "padcols.exe")
     copy = os.path.join(build_dir, "copy.exe")
     subprocess.run([cached(build_dir, "MINGW_CC_POSIX"), "-O2", "-static", "-s", "-o", copy,
                     os.path.join(ROOT, "bench", "copy_blocks.c")], check=True)
@@ -162,8 +142,7 @@ def build_windows(bits, baseline):
     start_wine(wine, {**os.environ, **wine_env})
     env = [shutil.which("env"), *(f"{k}={v}" for k, v in wine_env.items()), wine]
     return {"run": env, "exe": os.path.join(build_dir, "padcols.exe"), "copy": copy,
-            "test": os.path.join(build_dir, "tests", "expand_block_test.exe"),
-            "baseline": baseline_exe}, None
+            "test": os.path.join(build_dir, "tests", "expand_block_test.exe")}, None
 
 
 def run_once(argv, path):
@@ -213,8 +192,6 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5, help="rounds per corpus (best is kept)")
     parser.add_argument("--mib", type=int, default=256, help="size of each corpus in MiB")
-    parser.add_argument("--baseline", metavar="REV",
-                        help="also time padcols (and padcols.exe) built from REV")
     parser.add_argument("--no-wine", action="store_true", help="leave out the Windows builds")
     args = parser.parse_args()
 
@@ -222,24 +199,16 @@ def main():
     padcols = os.path.join(linux, "padcols")
     expand = shutil.which("expand")
     dd = shutil.which("dd")
-    baseline = baseline_source(args.baseline) if args.baseline else None
     windows, skipped = {}, {}
     for bits in (64, 32):
-        windows[bits], skipped[bits] = (None, "--no-wine") if args.no_wine else build_windows(bits, baseline)
+        windows[bits], skipped[bits] = (None, "--no-wine") if args.no_wine else build_windows(bits)
     windows = {bits: win for bits, win in windows.items() if win}
     paths = make_corpora(args.mib)
     os.environ["LC_ALL"] = "C"
-    commands = {"padcols": [padcols]}
-    if baseline:
-        build(baseline, os.path.join(BUILD, "baseline"), "-DBUILD_TESTING=OFF")
-        commands["baseline"] = [os.path.join(BUILD, "baseline", "padcols")]
-    commands["expand"] = [expand, "-t", "8"]
-    commands["dd"] = [dd, "bs=16384", "status=none"]
+    commands = {"padcols": [padcols], "expand": [expand, "-t", "8"], "dd": [dd, "bs=16384", "status=none"]}
     for bits, win in windows.items():
         commands[f"win{bits}.exe"] = [*win["run"], win["exe"]]
         commands[f"copy{bits}.exe"] = [*win["run"], win["copy"]]
-        if win["baseline"]:
-            commands[f"baseline{bits}.exe"] = [*win["run"], win["baseline"]]
 
     cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
                 if line.startswith("model name")), platform.machine())
@@ -254,13 +223,9 @@ def main():
     print(f"corpora of {args.mib} MiB, best of {args.runs} interleaved runs, output to /dev/null")
     print()
     ratios = [("padcols", "expand"), ("padcols", "dd")]
-    if args.baseline:
-        ratios.append(("padcols", "baseline"))
     for bits, win in windows.items():
         ratios += [(f"win{bits}.exe", "expand"), (f"win{bits}.exe", f"copy{bits}.exe"),
                    (f"win{bits}.exe", "padcols")]
-        if win["baseline"]:
-            ratios.append((f"win{bits}.exe", f"baseline{bits}.exe"))
     print("| corpus | " + " | ".join(f"{k} MiB/s" for k in commands) + " | "
           + " | ".join(f"{a}/{b}" for a, b in ratios) + " |")
     print("|---|" + "---:|" * (len(commands) + len(ratios)))
