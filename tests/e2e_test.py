@@ -705,8 +705,11 @@ if __name__ == "__main__":
     if WINDOWS and sys.argv[1:] != ["WindowsImage"]:
         # Everything but the image checks runs under Wine, and under the
         # qemu route only the QemuRoute group does.
-        if ROUTE["route"] == "none" or (ROUTE["route"] == "qemu" and sys.argv[1:] != ["QemuRoute"]):
+        if ROUTE["route"] == "none":
             print(f"skipped: {ROUTE['reason']}")
+            sys.exit(77)
+        if ROUTE["route"] == "qemu" and sys.argv[1:] != ["QemuRoute"]:
+            print(f"skipped: {ROUTE['reason']}; under qemu-i386 only the QemuRoute group runs")
             sys.exit(77)
         if ROUTE["route"] == "native":  # the qemu route's server lasts the whole run
             start_wine(COMMAND[0])
@@ -719,6 +722,8 @@ if __name__ == "__main__":
     mixed = [group for group in skipped if skipped[group] < in_group[group]]
     if mixed:
         print(f"some but not all cases skipped in {', '.join(mixed)}", file=sys.stderr)
-    if mixed or not result.wasSuccessful():
+    if not result.testsRun:
+        print("no test in this group", file=sys.stderr)
+    if mixed or not result.wasSuccessful() or not result.testsRun:
         sys.exit(1)
     sys.exit(77 if result.testsRun == len(result.skipped) else 0)

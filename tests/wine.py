@@ -19,6 +19,7 @@ PADCOLS_WINE32_ROUTE=qemu forces the qemu route on a host that runs 32-bit
 code natively, to test it there.
 """
 
+import errno
 import json
 import os
 import struct
@@ -103,31 +104,21 @@ def probe_program(native_only):
 
 
 def starts(program, folder):
-    """Whether program, written to folder, runs and exits with 42."""
+    """Whether program, written to folder, runs and exits with 42: False when
+    the kernel says it cannot run such a program ("Exec format error");
+    RuntimeError when it cannot be run there at all (a noexec mount)."""
     path = os.path.join(folder, "probe32")
     with open(path, "wb") as f:
         f.write(program)
     os.chmod(path, 0o755)
     try:
         return subprocess.run([path], timeout=60, check=False).returncode == 42
-    except OSError:  # ENOEXEC: "Exec format error"
+    except OSError as e:
+        if e.errno != errno.ENOEXEC:
+            raise RuntimeError(f"a program in {folder} cannot be run ({e.strerror})") from e
         return False
     finally:
         os.remove(path)
-
-
-def i386_entries():
-    """The enabled binfmt_misc entries that take 32-bit x86 programs."""
-    found = []
-    for name in os.listdir(BINFMT) if os.path.isdir(BINFMT) else []:
-        try:
-            with open(os.path.join(BINFMT, name)) as f:
-                text = f.read()
-        except OSError:
-            continue
-        if text.startswith("enabled") and "magic " + I386_MAGIC.hex() in text:
-            found.append(name)
-    return found
 
 
 def remove_entry(name):
@@ -149,9 +140,10 @@ def pid_alive(pid):
 
 
 def register_qemu(folder, owner):
-    """Routes 32-bit x86 programs through qemu-i386, with an entry of our own
-    unless an enabled one is there already. Returns the route's record, or
-    raises RuntimeError with the reason it cannot be had."""
+    """Routes 32-bit x86 programs through qemu-i386 with an entry of this
+    run's own, beside any other there is (another run's, or the system's,
+    which are left alone). Returns the route's record, or raises
+    RuntimeError with the reason it cannot be had."""
     qemu = "/usr/bin/qemu-i386"
     if os.geteuid() != 0:
         raise RuntimeError("routing it through qemu-i386 needs root (binfmt_misc)")
@@ -163,16 +155,15 @@ def register_qemu(folder, owner):
             raise RuntimeError(f"cannot mount binfmt_misc on {BINFMT}")
         mounted = True
     for name in os.listdir(BINFMT):  # left by a run that was killed with its watchdog
-        if name.startswith(ENTRY_PREFIX) and not pid_alive(int(name[len(ENTRY_PREFIX):] or 0)):
+        pid = name[len(ENTRY_PREFIX):]
+        if name.startswith(ENTRY_PREFIX) and pid.isdigit() and not pid_alive(int(pid)):
             remove_entry(name)
-    record = {"route": "qemu", "entry": None, "mounted": mounted}
-    if not i386_entries():
-        # Flag F opens qemu now, so the route holds in any mount namespace.
-        name = f"{ENTRY_PREFIX}{owner}"
-        rule = f":{name}:M::{escaped(I386_MAGIC)}:{escaped(I386_MASK)}:{qemu}:F"
-        with open(os.path.join(BINFMT, "register"), "w") as f:
-            f.write(rule)
-        record["entry"] = name
+    # Flag F opens qemu now, so the route holds in any mount namespace.
+    name = f"{ENTRY_PREFIX}{owner}"
+    rule = f":{name}:M::{escaped(I386_MAGIC)}:{escaped(I386_MASK)}:{qemu}:F"
+    with open(os.path.join(BINFMT, "register"), "w") as f:
+        f.write(rule)
+    record = {"route": "qemu", "entry": name, "mounted": mounted}
     if not starts(probe_program(native_only=False), folder):
         take_down(record)
         raise RuntimeError("qemu-i386 did not start a 32-bit program through binfmt_misc")
@@ -216,9 +207,13 @@ def watch(record, owner, wine):
 def choose_route(folder, owner):
     """native, qemu or none, with the reason when not native."""
     forced = os.environ.get("PADCOLS_WINE32_ROUTE") == "qemu"
-    if not forced and starts(probe_program(native_only=True), folder):
-        return {"route": "native"}
     why = "the route through qemu-i386 was forced" if forced else NO_32_BIT
+    try:
+        native = not forced and starts(probe_program(native_only=True), folder)
+    except RuntimeError as e:
+        return {"route": "none", "reason": f"no probe for 32-bit code could run: {e}"}
+    if native:
+        return {"route": "native"}
     try:
         record = register_qemu(folder, owner)
     except RuntimeError as e:
@@ -247,11 +242,7 @@ def setup():
 
 def cleanup():
     wine, route_file = from_build()
-    try:
-        with open(route_file) as f:
-            record = json.load(f)
-    except (OSError, ValueError):
-        return
+    record = read_route(route_file)
     if record["route"] == "qemu":
         subprocess.run([wineserver_for(wine), "-k"], check=False)
     take_down(record)
@@ -262,9 +253,13 @@ def read_route(route_file):
     """The route the setup chose: a dict with "route" and maybe "reason"."""
     try:
         with open(route_file) as f:
-            return json.load(f)
+            record = json.load(f)
     except (OSError, ValueError):
+        record = None
+    if not isinstance(record, dict) or record.get("route") not in ("native", "qemu", "none"):
         return {"route": "none", "reason": "the Wine setup step has not run"}
+    record.setdefault("reason", "no reason recorded")
+    return record
 
 
 def run(program):
