@@ -8,12 +8,21 @@ if(NOT SOURCE_DIR)
 endif()
 file(REAL_PATH "${SOURCE_DIR}" SOURCE_DIR)
 set(epoch "$ENV{SOURCE_DATE_EPOCH}")
-execute_process(COMMAND git -C ${SOURCE_DIR} rev-parse --show-toplevel --absolute-git-dir
+execute_process(COMMAND git -C ${SOURCE_DIR} rev-parse --show-toplevel --symbolic-full-name HEAD
                 OUTPUT_VARIABLE git OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE not_git ERROR_QUIET)
-string(REPLACE "\n" ";" git "${git}")
-if(NOT not_git AND "${git}" MATCHES "^([^;]*);(.*)$" AND CMAKE_MATCH_1 STREQUAL SOURCE_DIR)
-  # A new commit moves HEAD: configure again, and so date the build anew.
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${CMAKE_MATCH_2}/logs/HEAD")
+if(NOT not_git AND git MATCHES "^([^\n]*)\n(.*)$" AND CMAKE_MATCH_1 STREQUAL SOURCE_DIR)
+  set(ref ${CMAKE_MATCH_2})
+  # A commit or a checkout changes HEAD, the branch it names or HEAD's log:
+  # configure again then, and so date the build anew.
+  execute_process(COMMAND git -C ${SOURCE_DIR} rev-parse --path-format=absolute --git-path HEAD
+                          --git-path ${ref} --git-path logs/HEAD
+                  OUTPUT_VARIABLE heads OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REPLACE "\n" ";" heads "${heads}")
+  foreach(head ${heads})
+    if(EXISTS "${head}")
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${head}")
+    endif()
+  endforeach()
   if(epoch STREQUAL "")
     execute_process(COMMAND git -C ${SOURCE_DIR} log -1 --format=%ct OUTPUT_VARIABLE epoch
                     OUTPUT_STRIP_TRAILING_WHITESPACE)
