@@ -35,19 +35,28 @@ struct Avx2 {
         return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
     }
 
-    static void mark_chunk(const unsigned char *p, mask &tabs, mask &eols)
+    static void mark_chunk(const unsigned char *p, mask &tabs, mask &marks)
     {
         const __m256i tab = _mm256_set1_epi8('\t');
-        const __m256i cr = _mm256_set1_epi8('\r');
-        const __m256i lf = _mm256_set1_epi8('\n');
+        // A byte is a mark exactly when the entry its low four bits pick
+        // (0 for a byte with the top bit set) is the byte itself: entries 9,
+        // 10 and 13 hold their own index, every other one 0xff, which no
+        // byte that picks it can equal.
+        const __m256i own =
+            _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1, -1, -1, -1,
+                             -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1, -1);
         tabs = 0;
-        eols = 0;
+        marks = 0;
         for (unsigned i = 0; i < sizeof(mask) * 8; i += 32) {
             const __m256i a = load_32(p + i);
             tabs |= bits_32(_mm256_cmpeq_epi8(a, tab)) << i;
-            eols |= bits_32(_mm256_or_si256(_mm256_cmpeq_epi8(a, cr), _mm256_cmpeq_epi8(a, lf)))
-                    << i;
+            marks |= bits_32(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(own, a), a)) << i;
         }
+    }
+
+    static offset list_starts(std::uint16_t *list, mask first, offset at)
+    {
+        return list_bits<Avx2>(list, first, at);
     }
 
     static void copy_64(unsigned char *out, const unsigned char *in)
