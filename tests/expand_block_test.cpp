@@ -261,13 +261,13 @@ TEST_P(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
 }
 
 // expand_block takes a vector path wherever the build and the CPU have one:
-// on any x86 CPU with SSE2, and with AVX2 where the CPU has it.
+// on any x86 CPU with SSE2, and with AVX2 or AVX-512 where the CPU has it.
 TEST(ExpandPath, ChoosesTheWidestPathTheCpuRuns)
 {
-    const char *const names[] = {"portable", "sse2", "avx2"};
+    const char *const names[] = {"portable", "sse2", "avx2", "avx512"};
     std::cout << "expand_block runs the " << names[expand_path] << " path\n";
     int widest = EXPAND_PORTABLE;
-    for (const int kind : {EXPAND_SSE2, EXPAND_AVX2})
+    for (const int kind : {EXPAND_SSE2, EXPAND_AVX2, EXPAND_AVX512})
         if (expand_path_runs_here(kind))
             widest = kind;
     EXPECT_EQ(widest, expand_path);
