@@ -36,15 +36,15 @@ struct Sse2 {
         const __m128i cr = _mm_set1_epi8('\r');
         const __m128i lf = _mm_set1_epi8('\n');
         tabs = 0;
-        marks = 0;
+        mask eols = 0;
         for (unsigned i = 0; i < sizeof(mask) * 8; i += 16) {
             const __m128i v = load_16(p + i);
-            const __m128i t = _mm_cmpeq_epi8(v, tab);
-            const __m128i k =
-                _mm_or_si128(t, _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-            tabs |= mask(static_cast<unsigned>(_mm_movemask_epi8(t))) << i;
-            marks |= mask(static_cast<unsigned>(_mm_movemask_epi8(k))) << i;
+            const __m128i e = _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf));
+            tabs |= mask(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, tab)))) << i;
+            eols |= mask(static_cast<unsigned>(_mm_movemask_epi8(e))) << i;
         }
+        // Joined once for the chunk rather than per vector.
+        marks = tabs | eols;
     }
 
     static offset list_starts(std::uint16_t *list, mask first, offset at)

@@ -87,13 +87,17 @@ template <class Isa>
 struct Marks {
     using mask = typename Isa::mask;
     static constexpr offset CHUNK = Chunks<Isa>::SIZE;
+    // Words of mark bits before the segment's, enough to hold the virtual
+    // mark at any column the segment can start at.
+    static constexpr offset BEFORE = (MAX_TAB_STOP - 1) / CHUNK + 1;
     // Tab bits; two zero chunks after the segment end every run there and
     // keep unaligned reads of the bits inside the array.
     mask tabs[Chunks<Isa>::PER_SEGMENT + 2];
-    // Mark bits of chunk c in marks[c + 1]; marks[0] holds only the virtual
-    // mark, at position -1, and keeps reads that end early in the segment
-    // inside the array.
-    mask marks[Chunks<Isa>::PER_SEGMENT + 1];
+    // Mark bits of chunk c in marks[BEFORE + c]. The words before hold only
+    // the virtual mark: at -1 - the column the segment starts at, so that
+    // the distance from the byte after it is the column before any real
+    // mark.
+    mask marks[BEFORE + Chunks<Isa>::PER_SEGMENT];
     // Where each run of tabs starts; runs are at least two bytes apart.
     std::uint16_t starts[SEGMENT / 2 + CHUNK];
     static_assert(SEGMENT <= 0x10000, "a position in a segment must fit a run start");
@@ -131,20 +135,26 @@ inline offset list_bits(std::uint16_t *list, typename Isa::mask first, offset at
     return n;
 }
 
-// Marks the first len bytes at seg (whole chunks) and lists the runs of
-// tabs: a run starts at a tab whose byte before is not a tab.
+// Marks the first len bytes at seg (whole chunks), with the virtual mark for
+// a start at column col, and lists the runs of tabs: a run starts at a tab
+// whose byte before is not a tab.
 template <class Isa>
-inline void mark_segment(const unsigned char *seg, offset len, Marks<Isa> &m)
+inline void mark_segment(const unsigned char *seg, offset len, offset col, Marks<Isa> &m)
 {
     using mask = typename Isa::mask;
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     const offset chunks = len / CHUNK;
-    m.marks[0] = mask(1) << (CHUNK - 1);
+    mask *const marks = m.marks + Marks<Isa>::BEFORE;
+    // The words from the virtual mark's to the segment's are read back to it.
+    const offset virtual_word = -1 - col / CHUNK;
+    for (offset w = virtual_word; w < 0; ++w)
+        marks[w] = 0;
+    marks[virtual_word] = mask(1) << (CHUNK - 1 - col % CHUNK);
     mask carry = 0; // the last byte of the chunk before was a tab
     offset runs = 0, tab_count = 0;
     for (offset c = 0; c < chunks; ++c) {
         mask tabs;
-        Isa::mark_chunk(seg + c * CHUNK, tabs, m.marks[c + 1]);
+        Isa::mark_chunk(seg + c * CHUNK, tabs, marks[c]);
         m.tabs[c] = tabs;
         const mask first = tabs & ~((tabs << 1) | carry);
         carry = tabs >> (CHUNK - 1);
@@ -158,35 +168,38 @@ inline void mark_segment(const unsigned char *seg, offset len, Marks<Isa> &m)
     m.tab_count = tab_count;
 }
 
-// The position after the last mark before p, where the column is a multiple
-// of the stop; 0 for the virtual mark. One read of the CHUNK bits that end
-// at p finds it unless all of them are clear; then whole words are looked at
-// backwards, down to the virtual mark at the latest.
+// The distance from the byte after the last mark before p, the virtual one
+// if no other: the column at p, less a multiple of the stop. One read of
+// the CHUNK bits that end at p finds it unless all of them are clear; then
+// whole words are looked at backwards, down to the virtual mark at the
+// latest.
 template <class Isa>
-inline offset after_mark(const Marks<Isa> &m, offset p)
+inline offset since_mark(const Marks<Isa> &m, offset p)
 {
     using mask = typename Isa::mask;
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     constexpr offset BYTES = sizeof(mask);
+    const unsigned char *const bytes =
+        reinterpret_cast<const unsigned char *>(m.marks + Marks<Isa>::BEFORE);
     // The byte that holds bit p - 1, counted from the segment's first.
     const offset last = (p - 1) >> 3;
-    // p >= 0, so the read starts no earlier than marks[0], and it ends in
-    // the byte of bit p - 1 of the segment.
-    assert(last + 1 >= 0 && last + 1 + BYTES <= static_cast<offset>(sizeof m.marks));
+    // p >= 0, so the read starts in the word before the segment's at the
+    // earliest, and it ends in the byte of bit p - 1 of the segment.
+    assert(p >= 0 && last + 1 <= Chunks<Isa>::PER_SEGMENT * BYTES);
     mask window;
-    std::memcpy(&window, reinterpret_cast<const unsigned char *>(m.marks) + last + 1, BYTES);
+    std::memcpy(&window, bytes + last + 1 - BYTES, BYTES);
     // Bit p - 1 to the top; the bits from p on fall off.
     window <<= 7 - ((p - 1) & 7);
     if (window != 0)
-        return p - static_cast<offset>(sizeof(mask) * 8 - 1) + highest_bit(window);
-    // The window's bits from below = (last + 1) * 8 - CHUNK on were clear;
-    // the virtual mark, at -1, was not among them, so below >= 0.
+        return static_cast<offset>(sizeof(mask) * 8 - 1) - highest_bit(window);
+    // Clear from bit below = (last + 1) * 8 - CHUNK of the segment to p.
     const offset below = (last + 1) * 8 - CHUNK;
-    offset w = ((below - 1) >> (BYTES == 8 ? 6 : 5)) + 1;
-    mask bits = m.marks[w] & ((mask(2) << ((below - 1) & (CHUNK - 1))) - 1);
+    offset w = (below - 1) >> (BYTES == 8 ? 6 : 5);
+    const mask *const marks = m.marks + Marks<Isa>::BEFORE;
+    mask bits = marks[w] & ((mask(2) << ((below - 1) & (CHUNK - 1))) - 1);
     while (bits == 0)
-        bits = m.marks[--w];
-    return (w - 1) * CHUNK + highest_bit(bits) + 1;
+        bits = marks[--w];
+    return p - (w * CHUNK + highest_bit(bits) + 1);
 }
 
 // The number of tabs in the run that starts at t. One unaligned read of the
@@ -201,8 +214,9 @@ inline offset run_length(const Marks<Isa> &m, offset t)
     // after it.
     assert(t / 8 + static_cast<offset>(sizeof window) <= static_cast<offset>(sizeof m.tabs));
     std::memcpy(&window, reinterpret_cast<const unsigned char *>(m.tabs) + t / 8, sizeof window);
-    const mask gaps = ~(window >> (t % 8)) | (mask(1) << (CHUNK - 8));
-    offset p = t + static_cast<offset>(Isa::first_bit(gaps));
+    // Bits past the window's end shift in as zeros and count as gaps: a
+    // count below CHUNK - 8 is a gap inside it.
+    offset p = t + static_cast<offset>(Isa::first_bit(~(window >> (t % 8))));
     if (p - t < CHUNK - 8)
         return p - t;
     for (;;) {
@@ -247,10 +261,6 @@ struct Stop {
 struct Walk {
     unsigned char *seg; // the segment's first byte
     offset len;         // its length, whole chunks
-    // Where the virtual mark puts the column 0: a tab at the segment's first
-    // byte would make left spaces, so its column is stop - left and this is
-    // left - stop, from 1 - stop to 0.
-    offset start;
 };
 
 // Where a walk stands: the filter state's three values, held in locals.
@@ -262,11 +272,9 @@ struct Cursor {
 
 // The column at position p of the walk's segment.
 template <class Isa, bool POWER_OF_TWO>
-inline offset column_at(const Marks<Isa> &m, const Walk &w, offset p, Stop s)
+inline offset column_at(const Marks<Isa> &m, offset p, Stop s)
 {
-    const offset after = after_mark(m, p);
-    const offset base = after != 0 ? after : w.start;
-    return mod_stop<POWER_OF_TWO>(p - base, s.stop, s.reciprocal);
+    return mod_stop<POWER_OF_TWO>(since_mark(m, p), s.stop, s.reciprocal);
 }
 
 // Copies text bytes from in to out, then writes n spaces after them, both a
@@ -317,7 +325,7 @@ inline bool put_exactly(const Marks<Isa> &m, const Walk &w, Stop s, Piece piece,
     if (room < piece.t - piece.src) {
         const offset p = piece.src + room;
         std::memcpy(c.out, w.seg + piece.src, static_cast<std::size_t>(room));
-        c.left = static_cast<std::int32_t>(s.stop - column_at<Isa, POWER_OF_TWO>(m, w, p, s));
+        c.left = static_cast<std::int32_t>(s.stop - column_at<Isa, POWER_OF_TWO>(m, p, s));
         c.in = w.seg + p;
         c.out = out_end;
         return false;
@@ -357,7 +365,7 @@ inline bool walk_runs(const Marks<Isa> &m, const Walk &w, Stop s, Cursor &c)
 
     for (offset i = 0; i < runs; ++i) {
         const offset t = starts[i];
-        const offset col = column_at<Isa, POWER_OF_TWO>(m, w, t, s);
+        const offset col = column_at<Isa, POWER_OF_TWO>(m, t, s);
         const offset run = run_length(m, t);
         const offset n = run * s.stop - col;
         if (!CHECKED || (t <= fast_in && out_end - out >= t - src + n + STORE_SLACK)) {
@@ -372,7 +380,7 @@ inline bool walk_runs(const Marks<Isa> &m, const Walk &w, Stop s, Cursor &c)
     }
 
     // The text after the last run.
-    const offset col = column_at<Isa, POWER_OF_TWO>(m, w, w.len, s);
+    const offset col = column_at<Isa, POWER_OF_TWO>(m, w.len, s);
     c.out = out;
     if (!CHECKED)
         c.out = put_text_and_spaces<Isa>(out, seg + src, w.len - src, 0);
@@ -417,9 +425,9 @@ inline bool walk_unchecked(const Marks<Isa> &m, const Walk &w, const unsigned ch
 template <class Isa, bool POWER_OF_TWO>
 inline bool walk_segment(Cursor &c, Stop s)
 {
-    const Walk w{c.in, segment_length<Isa>(c.in, out_end - c.out, s.stop), c.left - s.stop};
+    const Walk w{c.in, segment_length<Isa>(c.in, out_end - c.out, s.stop)};
     Marks<Isa> m;
-    mark_segment<Isa>(w.seg, w.len, m);
+    mark_segment<Isa>(w.seg, w.len, s.stop - c.left, m);
     if (walk_unchecked<Isa>(m, w, c.out, s.stop))
         return walk_runs<Isa, POWER_OF_TWO, false>(m, w, s, c);
     return walk_runs<Isa, POWER_OF_TWO, true>(m, w, s, c);
