@@ -9,6 +9,7 @@
 
 #include <immintrin.h>
 
+#include <cassert>
 #include <cstdint>
 
 namespace {
@@ -45,8 +46,10 @@ struct Avx512 {
         // (The lower half taken with an all-ones mask: GCC 12's plain cast
         // draws a false warning of an uninitialized value.)
         const __m256i low = _mm512_maskz_extracti64x4_epi64(0xf, packed, 0);
+        // at is a multiple of 64, above every bit of a position in the chunk.
+        assert(at % 64 == 0);
         const __m512i wide =
-            _mm512_add_epi16(_mm512_cvtepu8_epi16(low), _mm512_set1_epi16(static_cast<short>(at)));
+            _mm512_or_si512(_mm512_cvtepu8_epi16(low), _mm512_set1_epi16(static_cast<short>(at)));
         _mm512_storeu_si512(list, wide);
         return static_cast<offset>(_mm_popcnt_u64(first));
     }
