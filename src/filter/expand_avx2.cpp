@@ -38,15 +38,12 @@ struct Avx2 {
     static void mark_chunk(const unsigned char *p, mask &tabs, mask &marks)
     {
         const __m256i tab = _mm256_set1_epi8('\t');
-        // A byte is a mark exactly when the entry its low four bits pick
-        // (0 for a byte with the top bit set) is the byte itself: entries 9,
-        // 10 and 13 hold their own index, every other one 0xff, which no
-        // byte that picks it can equal.
+        // A byte is a mark when the entry its low four bits pick (0 if its top
+        // bit is set) equals it: 9, 10 and 13 hold their index, the rest 0xff.
         const __m256i own =
             _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1, -1, -1, -1,
                              -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1, -1);
-        tabs = 0;
-        marks = 0;
+        tabs = marks = 0;
         for (unsigned i = 0; i < sizeof(mask) * 8; i += 32) {
             const __m256i a = load_32(p + i);
             tabs |= bits_32(_mm256_cmpeq_epi8(a, tab)) << i;
@@ -54,15 +51,9 @@ struct Avx2 {
         }
     }
 
-    static offset list_starts(std::uint16_t *list, mask first, offset at)
-    {
-        return list_bits<Avx2>(list, first, at);
-    }
-
     static void copy_64(unsigned char *out, const unsigned char *in)
     {
-        const __m256i a = load_32(in);
-        const __m256i b = load_32(in + 32);
+        const __m256i a = load_32(in), b = load_32(in + 32);
         store_32(out, a);
         store_32(out + 32, b);
     }

@@ -47,11 +47,6 @@ struct Sse2 {
         marks = tabs | eols;
     }
 
-    static offset list_starts(std::uint16_t *list, mask first, offset at)
-    {
-        return list_bits<Sse2>(list, first, at);
-    }
-
     static void copy_64(unsigned char *out, const unsigned char *in)
     {
         const __m128i a = load_16(in), b = load_16(in + 16), c = load_16(in + 32),

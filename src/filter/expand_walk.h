@@ -25,16 +25,15 @@
 //                             a chunk
 //   mark_chunk(p, t, k)       sets t and k to the tab and mark bits of the
 //                             chunk at p (bit i for byte p[i])
-//   list_starts(list, f, at)  writes at + the position of each bit of f,
-//                             lowest first, to list and returns how many;
-//                             may write up to CHUNK / 2 entries whatever
-//                             their number (f never has two adjacent bits)
+//   list_starts(list, f, at)  optional: writes at + each bit's position
+//                             in f, lowest first, to list, and returns how
+//                             many; may write CHUNK / 2 entries whatever
+//                             their number; else list_bits lists them
 //   copy_64(out, in)          copies 64 bytes
 //   spaces_64(out)            stores 64 spaces
 //   COUNTS_TABS               whether a segment's tabs are counted to bound
-//                             what it can make (worth it where counting bits
-//                             is one instruction); otherwise the bound is
-//                             the segment's length times the tab stop
+//                             what it can make (where counting bits is one
+//                             instruction); else that is length times stop
 //   count_bits(m)             the number of bits set in m (needed only with
 //                             COUNTS_TABS)
 //   first_bit(m)              the lowest bit set in m; for m == 0, any value
@@ -94,9 +93,8 @@ struct Marks {
     // keep unaligned reads of the bits inside the array.
     mask tabs[Chunks<Isa>::PER_SEGMENT + 2];
     // Mark bits of chunk c in marks[BEFORE + c]. The words before hold only
-    // the virtual mark: at -1 - the column the segment starts at, so that
-    // the distance from the byte after it is the column before any real
-    // mark.
+    // the virtual mark, at -1 - the segment's starting column, so that the
+    // distance from the byte after it is the column before any real mark.
     mask marks[BEFORE + Chunks<Isa>::PER_SEGMENT];
     // Where each run of tabs starts; runs are at least two bytes apart.
     std::uint16_t starts[SEGMENT / 2 + CHUNK];
@@ -115,7 +113,7 @@ inline offset highest_bit(mask m)
     return static_cast<offset>(sizeof(mask) * 8 - 1 - zeros);
 }
 
-// list_starts for instruction sets without a compress: the first LISTED
+// Lists run starts for instruction sets without a compress: the first LISTED
 // positions are written whether there are that many or not (what lies past
 // the count is overwritten by the next chunk or never read), which needs no
 // branch; more take a loop.
@@ -134,6 +132,14 @@ inline offset list_bits(std::uint16_t *list, typename Isa::mask first, offset at
     }
     return n;
 }
+
+// Whether the instruction set lists run starts itself.
+template <class Isa, class = void>
+struct Lists : std::false_type {
+};
+template <class Isa>
+struct Lists<Isa, std::void_t<decltype(&Isa::list_starts)>> : std::true_type {
+};
 
 // Marks the first len bytes at seg (whole chunks), with the virtual mark for
 // a start at column col, and lists the runs of tabs: a run starts at a tab
@@ -158,7 +164,10 @@ inline void mark_segment(const unsigned char *seg, offset len, offset col, Marks
         m.tabs[c] = tabs;
         const mask first = tabs & ~((tabs << 1) | carry);
         carry = tabs >> (CHUNK - 1);
-        runs += Isa::list_starts(m.starts + runs, first, c * CHUNK);
+        if constexpr (Lists<Isa>::value)
+            runs += Isa::list_starts(m.starts + runs, first, c * CHUNK);
+        else
+            runs += list_bits<Isa>(m.starts + runs, first, c * CHUNK);
         if constexpr (Isa::COUNTS_TABS)
             tab_count += static_cast<offset>(Isa::count_bits(tabs));
     }
@@ -168,11 +177,10 @@ inline void mark_segment(const unsigned char *seg, offset len, offset col, Marks
     m.tab_count = tab_count;
 }
 
-// The distance from the byte after the last mark before p, the virtual one
-// if no other: the column at p, less a multiple of the stop. One read of
-// the CHUNK bits that end at p finds it unless all of them are clear; then
-// whole words are looked at backwards, down to the virtual mark at the
-// latest.
+// The distance from the byte after the last mark before p (the virtual one
+// if no other): the column at p, less a multiple of the stop. One read of
+// the CHUNK bits that end at p finds it unless all are clear; then whole
+// words are looked at backwards, down to the virtual mark at the latest.
 template <class Isa>
 inline offset since_mark(const Marks<Isa> &m, offset p)
 {
@@ -210,8 +218,7 @@ inline offset run_length(const Marks<Isa> &m, offset t)
     using mask = typename Isa::mask;
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     mask window;
-    // t lies in the segment, so the read ends inside the two zero chunks
-    // after it.
+    // t lies in the segment, so the read ends in the two zero chunks after.
     assert(t / 8 + static_cast<offset>(sizeof window) <= static_cast<offset>(sizeof m.tabs));
     std::memcpy(&window, reinterpret_cast<const unsigned char *>(m.tabs) + t / 8, sizeof window);
     // Bits past the window's end shift in as zeros and count as gaps: a
