@@ -88,6 +88,11 @@ TEST_P(ExpandBlock, ExpandsTabsToTheNextStop)
         // segments; a column far past 2^16 when the tab comes.
         {3, "ab" + std::string(3000, '\t') + "c", "ab" + std::string(1 + 2999 * 3, ' ') + "c"},
         {7, std::string(70001, 'x') + "\t|", std::string(70001, 'x') + std::string(6, ' ') + "|"},
+        // Marks that lie more than a vector's width before the run, and a
+        // column past a word's bits when the next segment starts.
+        {100, "ab\r" + std::string(150, 'x') + "\t|" + std::string(130, 'y') + "\t",
+         "ab\r" + std::string(150, 'x') + std::string(50, ' ') + "|" + std::string(130, 'y') +
+             std::string(69, ' ')},
     };
     std::mt19937 rng(1);
     const Pieces whole{BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE};
@@ -261,13 +266,13 @@ TEST_P(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
 }
 
 // expand_block takes a vector path wherever the build and the CPU have one:
-// on any x86 CPU with SSE2, and with AVX2 where the CPU has it.
+// on any x86 CPU with SSE2, and with AVX2 or AVX-512 where the CPU has it.
 TEST(ExpandPath, ChoosesTheWidestPathTheCpuRuns)
 {
-    const char *const names[] = {"portable", "sse2", "avx2"};
+    const char *const names[] = {"portable", "sse2", "avx2", "avx512"};
     std::cout << "expand_block runs the " << names[expand_path] << " path\n";
     int widest = EXPAND_PORTABLE;
-    for (const int kind : {EXPAND_SSE2, EXPAND_AVX2})
+    for (const int kind : {EXPAND_SSE2, EXPAND_AVX2, EXPAND_AVX512})
         if (expand_path_runs_here(kind))
             widest = kind;
     EXPECT_EQ(widest, expand_path);

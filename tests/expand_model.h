@@ -47,6 +47,9 @@ inline const TestedPath all_paths[] = {
 #if PADCOLS_HAVE_AVX2
     {"avx2", expand_block_avx2, EXPAND_AVX2},
 #endif
+#if PADCOLS_HAVE_AVX512
+    {"avx512", expand_block_avx512, EXPAND_AVX512},
+#endif
 };
 
 // Resets the filter state for a run with the given tab stop.

@@ -35,25 +35,25 @@ struct Avx2 {
         return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
     }
 
-    static void mark_chunk(const unsigned char *p, mask &tabs, mask &eols)
+    static void mark_chunk(const unsigned char *p, mask &tabs, mask &marks)
     {
         const __m256i tab = _mm256_set1_epi8('\t');
-        const __m256i cr = _mm256_set1_epi8('\r');
-        const __m256i lf = _mm256_set1_epi8('\n');
-        tabs = 0;
-        eols = 0;
+        // A byte is a mark when the entry its low four bits pick (0 if its top
+        // bit is set) equals it: 9, 10 and 13 hold their index, the rest 0xff.
+        const __m256i own =
+            _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1, -1, -1, -1,
+                             -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1, -1);
+        tabs = marks = 0;
         for (unsigned i = 0; i < sizeof(mask) * 8; i += 32) {
             const __m256i a = load_32(p + i);
             tabs |= bits_32(_mm256_cmpeq_epi8(a, tab)) << i;
-            eols |= bits_32(_mm256_or_si256(_mm256_cmpeq_epi8(a, cr), _mm256_cmpeq_epi8(a, lf)))
-                    << i;
+            marks |= bits_32(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(own, a), a)) << i;
         }
     }
 
     static void copy_64(unsigned char *out, const unsigned char *in)
     {
-        const __m256i a = load_32(in);
-        const __m256i b = load_32(in + 32);
+        const __m256i a = load_32(in), b = load_32(in + 32);
         store_32(out, a);
         store_32(out + 32, b);
     }

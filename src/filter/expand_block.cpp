@@ -3,6 +3,8 @@
 #include "filter_state.h"
 #include "expand_paths.h"
 
+#include <initializer_list>
+
 #if PADCOLS_HAVE_SSE2
 #include <cpuid.h>
 #endif
@@ -24,15 +26,25 @@ bool expand_path_runs_here(int path)
     if (path == EXPAND_SSE2)
         return (d & bit_SSE2) != 0;
 #if PADCOLS_HAVE_AVX2
-    // AVX2 also needs the system to save the vector registers (XCR0 bits 1
-    // and 2), which it says through OSXSAVE and XGETBV.
-    if (path == EXPAND_AVX2 && top >= 7 && (c & bit_OSXSAVE) && (c & bit_AVX) && (c & bit_POPCNT)) {
+    // AVX2 and AVX-512 also need the system to save their registers (XCR0
+    // bits 1 and 2; for AVX-512 also bits 5 to 7, the opmask registers and
+    // the 512-bit state), which it says through OSXSAVE and XGETBV.
+    if ((path == EXPAND_AVX2 || path == EXPAND_AVX512) && top >= 7 && (c & bit_OSXSAVE) &&
+        (c & bit_AVX) && (c & bit_POPCNT)) {
+        const unsigned saved = path == EXPAND_AVX2 ? 0x06 : 0xe6;
         unsigned xcr0, xcr0_high;
         __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
-        if ((xcr0 & 6) != 6)
-            return false; // GCOVR_EXCL_LINE: only where the system does not save AVX registers
+        if ((xcr0 & saved) != saved)
+            return false; // GCOVR_EXCL_LINE: only where the system does not save those registers
         __cpuid_count(7, 0, a, b, c, d);
-        return (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2);
+        const bool avx2 = (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2);
+        if (path == EXPAND_AVX2)
+            return avx2;
+#if PADCOLS_HAVE_AVX512
+        const bool avx512 = (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI2);
+        __cpuid(0x80000001, a, b, c, d);
+        return avx2 && avx512 && (c & bit_LZCNT);
+#endif
     }
 #endif
 #endif
@@ -41,26 +53,29 @@ bool expand_path_runs_here(int path)
 
 static int fastest_expand_path()
 {
-    if (expand_path_runs_here(EXPAND_AVX2))
-        return EXPAND_AVX2;
-    // GCOVR_EXCL_START: only on a CPU without AVX2 or a build without it
-    if (expand_path_runs_here(EXPAND_SSE2))
-        return EXPAND_SSE2;
-    return EXPAND_PORTABLE;
-    // GCOVR_EXCL_STOP
+    for (const int path : {EXPAND_AVX512, EXPAND_AVX2, EXPAND_SSE2})
+        if (expand_path_runs_here(path))
+            return path;
+    return EXPAND_PORTABLE; // GCOVR_EXCL_LINE: only on a CPU without SSE2 or a build without it
 }
 
 const int expand_path = fastest_expand_path();
 
 void expand_block()
 {
+#if PADCOLS_HAVE_AVX512
+    if (expand_path == EXPAND_AVX512) {
+        expand_block_avx512();
+        return;
+    }
+#endif
+    // GCOVR_EXCL_START: only on a CPU without AVX-512 or a build without it
 #if PADCOLS_HAVE_AVX2
     if (expand_path == EXPAND_AVX2) {
         expand_block_avx2();
         return;
     }
 #endif
-    // GCOVR_EXCL_START: only on a CPU without AVX2 or a build without it
 #if PADCOLS_HAVE_SSE2
     if (expand_path == EXPAND_SSE2) {
         expand_block_sse2();

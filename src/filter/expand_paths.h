@@ -1,8 +1,8 @@
 // The ways expand_block can do its work. All have exactly its contract and
 // differ only in how many bytes they examine per step. Which of them a build
-// has depends on its target (the build defines PADCOLS_HAVE_SSE2 and
-// PADCOLS_HAVE_AVX2); which of those runs is chosen once, at start-up, from
-// what the CPU reports. The tests hold each against the same reference.
+// has depends on its target (the build defines PADCOLS_HAVE_SSE2,
+// PADCOLS_HAVE_AVX2 and PADCOLS_HAVE_AVX512); which of those runs is chosen
+// once, at start-up, from what the CPU reports. The tests hold each against the same reference.
 #ifndef PADCOLS_EXPAND_PATHS_H
 #define PADCOLS_EXPAND_PATHS_H
 
@@ -12,10 +12,14 @@
 #ifndef PADCOLS_HAVE_AVX2
 #define PADCOLS_HAVE_AVX2 0
 #endif
+#ifndef PADCOLS_HAVE_AVX512
+#define PADCOLS_HAVE_AVX512 0
+#endif
 
 constexpr int EXPAND_PORTABLE = 0;
 constexpr int EXPAND_SSE2 = 1;
 constexpr int EXPAND_AVX2 = 2;
+constexpr int EXPAND_AVX512 = 3;
 
 // The path expand_block takes: the fastest one this build has and the CPU
 // running it can execute.
@@ -36,6 +40,12 @@ void expand_block_sse2();
 // AVX2 vectors with BMI1, BMI2 and POPCNT: chunks of 64 bytes on x86-64, of
 // 32 bytes on 32-bit x86.
 void expand_block_avx2();
+#endif
+
+#if PADCOLS_HAVE_AVX512
+// AVX-512 F, BW and VBMI2 vectors with BMI1, BMI2, LZCNT and POPCNT: chunks
+// of 64 bytes, on x86-64 only.
+void expand_block_avx512();
 #endif
 
 #endif

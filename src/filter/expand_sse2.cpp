@@ -30,21 +30,21 @@ struct Sse2 {
     using mask = std::uint32_t;
 #endif
 
-    static void mark_chunk(const unsigned char *p, mask &tabs, mask &eols)
+    static void mark_chunk(const unsigned char *p, mask &tabs, mask &marks)
     {
         const __m128i tab = _mm_set1_epi8('\t');
         const __m128i cr = _mm_set1_epi8('\r');
         const __m128i lf = _mm_set1_epi8('\n');
         tabs = 0;
-        eols = 0;
+        mask eols = 0;
         for (unsigned i = 0; i < sizeof(mask) * 8; i += 16) {
             const __m128i v = load_16(p + i);
-            const mask t = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, tab)));
-            const mask e = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
-            tabs |= t << i;
-            eols |= e << i;
+            const __m128i e = _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf));
+            tabs |= mask(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, tab)))) << i;
+            eols |= mask(static_cast<unsigned>(_mm_movemask_epi8(e))) << i;
         }
+        // Joined once for the chunk rather than per vector.
+        marks = tabs | eols;
     }
 
     static void copy_64(unsigned char *out, const unsigned char *in)

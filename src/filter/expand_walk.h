@@ -1,13 +1,16 @@
 // The vector expander, shared by the source files of each instruction set.
 // It works over a segment of the input block at a time, in two steps:
 //
-//  1. mark: vector compares turn the segment into bitmaps, one bit per byte,
-//     of its tabs and of its line ends (CR, LF); from them comes the list of
-//     the places where a run of tabs starts;
+//  1. mark: vector compares turn each chunk of the segment into two bitmaps,
+//     one bit per byte: its tabs, and its marks (tabs, CRs and LFs alike);
+//     the places where runs of tabs start are listed as the chunks go;
 //  2. walk: for each run of tabs, the text before it is copied 64 bytes at a
-//     time and the run's spaces are written with vector stores. The bitmaps
-//     give the last line end before the run, so the column needs no look at
-//     the bytes in between, and no branch depends on the data.
+//     time and the run's spaces are written with vector stores.
+//
+// The column needs no line ends: after a tab it is a multiple of the stop,
+// and after a CR or LF it is 0, so the column at p is the distance from the
+// byte after the last mark before p, modulo the stop. A virtual mark just
+// before the segment stands for the column the segment starts at.
 //
 // Stores may go up to STORE_SLACK bytes past what counts; those bytes lie
 // beyond out_pos and are overwritten later, never written out. Where a
@@ -20,14 +23,17 @@
 // its own that has:
 //   mask                      an unsigned integer type, one bit per byte of
 //                             a chunk
-//   mark_chunk(p, t, e)       sets t and e to the tab and line-end bits of
-//                             the chunk at p (bit i for byte p[i])
+//   mark_chunk(p, t, k)       sets t and k to the tab and mark bits of the
+//                             chunk at p (bit i for byte p[i])
+//   list_starts(list, f, at)  optional: writes at + each bit's position
+//                             in f, lowest first, to list, and returns how
+//                             many; may write CHUNK / 2 entries whatever
+//                             their number; else list_bits lists them
 //   copy_64(out, in)          copies 64 bytes
 //   spaces_64(out)            stores 64 spaces
 //   COUNTS_TABS               whether a segment's tabs are counted to bound
-//                             what it can make (worth it where counting bits
-//                             is one instruction); otherwise the bound is
-//                             the segment's length times the tab stop
+//                             what it can make (where counting bits is one
+//                             instruction); else that is length times stop
 //   count_bits(m)             the number of bits set in m (needed only with
 //                             COUNTS_TABS)
 //   first_bit(m)              the lowest bit set in m; for m == 0, any value
@@ -64,12 +70,6 @@ constexpr offset STORE = 64;
 constexpr offset STORE_SLACK = 64;
 static_assert(STORE_SLACK >= STORE - 1, "whole stores can run past the slack");
 
-// Where no line end came before a position. A column base (see start_base)
-// is never below 1 - MAX_TAB_STOP, so a line end, when there is one, always
-// wins the comparison with the base.
-constexpr offset NO_LINE_END = -0x10000;
-static_assert(NO_LINE_END < 1 - MAX_TAB_STOP, "NO_LINE_END could pass for a column base");
-
 template <class Isa>
 struct Chunks {
     static_assert(std::is_unsigned<typename Isa::mask>::value, "a mask must be unsigned");
@@ -86,12 +86,16 @@ template <class Isa>
 struct Marks {
     using mask = typename Isa::mask;
     static constexpr offset CHUNK = Chunks<Isa>::SIZE;
+    // Words of mark bits before the segment's, enough to hold the virtual
+    // mark at any column the segment can start at.
+    static constexpr offset BEFORE = (MAX_TAB_STOP - 1) / CHUNK + 1;
     // Tab bits; two zero chunks after the segment end every run there and
     // keep unaligned reads of the bits inside the array.
     mask tabs[Chunks<Isa>::PER_SEGMENT + 2];
-    mask eols[Chunks<Isa>::PER_SEGMENT + 1];
-    // 1 + the position of the last line end before chunk i, or NO_LINE_END.
-    offset eol_before[Chunks<Isa>::PER_SEGMENT + 1];
+    // Mark bits of chunk c in marks[BEFORE + c]. The words before hold only
+    // the virtual mark, at -1 - the segment's starting column, so that the
+    // distance from the byte after it is the column before any real mark.
+    mask marks[BEFORE + Chunks<Isa>::PER_SEGMENT];
     // Where each run of tabs starts; runs are at least two bytes apart.
     std::uint16_t starts[SEGMENT / 2 + CHUNK];
     static_assert(SEGMENT <= 0x10000, "a position in a segment must fit a run start");
@@ -109,73 +113,101 @@ inline offset highest_bit(mask m)
     return static_cast<offset>(sizeof(mask) * 8 - 1 - zeros);
 }
 
-// Marks the first len bytes at seg (whole chunks): first the bitmaps, in a
-// pass of vector compares alone, then from them the list of run starts.
+// Lists run starts for instruction sets without a compress: the first LISTED
+// positions are written whether there are that many or not (what lies past
+// the count is overwritten by the next chunk or never read), which needs no
+// branch; more take a loop.
 template <class Isa>
-inline void mark_segment(const unsigned char *seg, offset len, Marks<Isa> &m)
+inline offset list_bits(std::uint16_t *list, typename Isa::mask first, offset at)
+{
+    offset n = 0;
+    if constexpr (Isa::COUNTS_TABS)
+        n = static_cast<offset>(Isa::count_bits(first));
+    int i = 0;
+    for (; i < Chunks<Isa>::LISTED || first != 0; ++i) {
+        list[i] = static_cast<std::uint16_t>(at + static_cast<offset>(Isa::first_bit(first)));
+        if constexpr (!Isa::COUNTS_TABS)
+            n += first != 0;
+        first &= first - 1;
+    }
+    return n;
+}
+
+// Whether the instruction set lists run starts itself.
+template <class Isa, class = void>
+struct Lists : std::false_type {
+};
+template <class Isa>
+struct Lists<Isa, std::void_t<decltype(&Isa::list_starts)>> : std::true_type {
+};
+
+// Marks the first len bytes at seg (whole chunks), with the virtual mark for
+// a start at column col, and lists the runs of tabs: a run starts at a tab
+// whose byte before is not a tab.
+template <class Isa>
+inline void mark_segment(const unsigned char *seg, offset len, offset col, Marks<Isa> &m)
 {
     using mask = typename Isa::mask;
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     const offset chunks = len / CHUNK;
-    for (offset c = 0; c < chunks; ++c)
-        Isa::mark_chunk(seg + c * CHUNK, m.tabs[c], m.eols[c]);
-    m.tabs[chunks] = 0;
-    m.tabs[chunks + 1] = 0;
-    m.eols[chunks] = 0;
-
+    mask *const marks = m.marks + Marks<Isa>::BEFORE;
+    // The words from the virtual mark's to the segment's are read back to it.
+    const offset virtual_word = -1 - col / CHUNK;
+    for (offset w = virtual_word; w < 0; ++w)
+        marks[w] = 0;
+    marks[virtual_word] = mask(1) << (CHUNK - 1 - col % CHUNK);
     mask carry = 0; // the last byte of the chunk before was a tab
-    offset last_eol = NO_LINE_END;
     offset runs = 0, tab_count = 0;
     for (offset c = 0; c < chunks; ++c) {
-        const mask tabs = m.tabs[c];
-        const mask eols = m.eols[c];
-        const offset at = c * CHUNK;
-        m.eol_before[c] = last_eol;
-        // Chosen without a branch, which line ends in random data would
-        // mispredict.
-        const offset here = at + highest_bit(eols | 1) + 1;
-        const offset some = -static_cast<offset>(eols != 0);
-        last_eol = (here & some) | (last_eol & ~some);
-
-        // Starts of runs: tabs whose byte before is not a tab. The first
-        // LISTED are written whether there are that many or not: what lies
-        // past the count is overwritten by the next chunk or never read.
-        mask first = tabs & ~((tabs << 1) | carry);
+        mask tabs;
+        Isa::mark_chunk(seg + c * CHUNK, tabs, marks[c]);
+        m.tabs[c] = tabs;
+        const mask first = tabs & ~((tabs << 1) | carry);
         carry = tabs >> (CHUNK - 1);
-        std::uint16_t *const list = m.starts + runs;
-        if constexpr (Isa::COUNTS_TABS) {
+        if constexpr (Lists<Isa>::value)
+            runs += Isa::list_starts(m.starts + runs, first, c * CHUNK);
+        else
+            runs += list_bits<Isa>(m.starts + runs, first, c * CHUNK);
+        if constexpr (Isa::COUNTS_TABS)
             tab_count += static_cast<offset>(Isa::count_bits(tabs));
-            runs += static_cast<offset>(Isa::count_bits(first));
-        }
-        for (int i = 0; i < Chunks<Isa>::LISTED; ++i) {
-            list[i] = static_cast<std::uint16_t>(at + static_cast<offset>(Isa::first_bit(first)));
-            if constexpr (!Isa::COUNTS_TABS)
-                runs += first != 0;
-            first &= first - 1;
-        }
-        for (int i = Chunks<Isa>::LISTED; first != 0; ++i) {
-            list[i] = static_cast<std::uint16_t>(at + static_cast<offset>(Isa::first_bit(first)));
-            if constexpr (!Isa::COUNTS_TABS)
-                ++runs;
-            first &= first - 1;
-        }
     }
-    m.eol_before[chunks] = last_eol;
+    m.tabs[chunks] = 0;
+    m.tabs[chunks + 1] = 0;
     m.runs = runs;
     m.tab_count = tab_count;
 }
 
-// 1 + the position of the last line end before position p, or NO_LINE_END.
+// The distance from the byte after the last mark before p (the virtual one
+// if no other): the column at p, less a multiple of the stop. One read of
+// the CHUNK bits that end at p finds it unless all are clear; then whole
+// words are looked at backwards, down to the virtual mark at the latest.
 template <class Isa>
-inline offset line_start(const Marks<Isa> &m, offset p)
+inline offset since_mark(const Marks<Isa> &m, offset p)
 {
     using mask = typename Isa::mask;
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
-    const offset c = p / CHUNK;
-    const mask below = m.eols[c] & ((mask(1) << (p % CHUNK)) - 1);
-    const offset here = c * CHUNK + highest_bit(below | 1) + 1;
-    const offset some = -static_cast<offset>(below != 0);
-    return (here & some) | (m.eol_before[c] & ~some);
+    constexpr offset BYTES = sizeof(mask);
+    const unsigned char *const bytes =
+        reinterpret_cast<const unsigned char *>(m.marks + Marks<Isa>::BEFORE);
+    // The byte that holds bit p - 1, counted from the segment's first.
+    const offset last = (p - 1) >> 3;
+    // p >= 0, so the read starts in the word before the segment's at the
+    // earliest, and it ends in the byte of bit p - 1 of the segment.
+    assert(p >= 0 && last + 1 <= Chunks<Isa>::PER_SEGMENT * BYTES);
+    mask window;
+    std::memcpy(&window, bytes + last + 1 - BYTES, BYTES);
+    // Bit p - 1 to the top; the bits from p on fall off.
+    window <<= 7 - ((p - 1) & 7);
+    if (window != 0)
+        return static_cast<offset>(sizeof(mask) * 8 - 1) - highest_bit(window);
+    // Clear from bit below = (last + 1) * 8 - CHUNK of the segment to p.
+    const offset below = (last + 1) * 8 - CHUNK;
+    offset w = (below - 1) >> (BYTES == 8 ? 6 : 5);
+    const mask *const marks = m.marks + Marks<Isa>::BEFORE;
+    mask bits = marks[w] & ((mask(2) << ((below - 1) & (CHUNK - 1))) - 1);
+    while (bits == 0)
+        bits = marks[--w];
+    return p - (w * CHUNK + highest_bit(bits) + 1);
 }
 
 // The number of tabs in the run that starts at t. One unaligned read of the
@@ -186,12 +218,12 @@ inline offset run_length(const Marks<Isa> &m, offset t)
     using mask = typename Isa::mask;
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     mask window;
-    // t lies in the segment, so the read ends inside the two zero chunks
-    // after it.
+    // t lies in the segment, so the read ends in the two zero chunks after.
     assert(t / 8 + static_cast<offset>(sizeof window) <= static_cast<offset>(sizeof m.tabs));
     std::memcpy(&window, reinterpret_cast<const unsigned char *>(m.tabs) + t / 8, sizeof window);
-    const mask gaps = ~(window >> (t % 8)) | (mask(1) << (CHUNK - 8));
-    offset p = t + static_cast<offset>(Isa::first_bit(gaps));
+    // Bits past the window's end shift in as zeros and count as gaps: a
+    // count below CHUNK - 8 is a gap inside it.
+    offset p = t + static_cast<offset>(Isa::first_bit(~(window >> (t % 8))));
     if (p - t < CHUNK - 8)
         return p - t;
     for (;;) {
@@ -226,39 +258,31 @@ inline offset mod_stop(offset x, offset stop, std::uint32_t reciprocal)
     return static_cast<offset>(r);
 }
 
-// The column base at a segment's first byte: the value that makes
-// (p - base) mod stop the column of position p until the next line end.
-// There a tab would make left spaces, so its column is stop - left, and the
-// base is left - stop, from 1 - stop to 0.
-inline offset start_base(std::int32_t left, offset stop)
-{
-    return left - stop;
-}
-
 // What a walk needs to know of the tab stop.
 struct Stop {
     offset stop;
     std::uint32_t reciprocal; // (2^32 - 1) / stop, for mod_stop
 };
 
-// The spaces a tab at position p would make: cols_left there, with base the
-// column's base as it stands before the first line end ahead of p.
-template <class Isa, bool POWER_OF_TWO>
-inline std::int32_t left_at(const Marks<Isa> &m, offset p, offset base, Stop s)
-{
-    const offset eol = line_start(m, p);
-    base = eol > base ? eol : base;
-    const offset col = mod_stop<POWER_OF_TWO>(p - base, s.stop, s.reciprocal);
-    return static_cast<std::int32_t>(s.stop - col);
-}
-
-// A segment to walk and where its output goes.
+// A segment to walk.
 struct Walk {
     unsigned char *seg; // the segment's first byte
     offset len;         // its length, whole chunks
-    unsigned char *out;
-    offset base; // the column of p is (p - base) mod stop up to the first line end
 };
+
+// Where a walk stands: the filter state's three values, held in locals.
+struct Cursor {
+    unsigned char *in;
+    unsigned char *out;
+    std::int32_t left;
+};
+
+// The column at position p of the walk's segment.
+template <class Isa, bool POWER_OF_TWO>
+inline offset column_at(const Marks<Isa> &m, offset p, Stop s)
+{
+    return mod_stop<POWER_OF_TWO>(since_mark(m, p), s.stop, s.reciprocal);
+}
 
 // Copies text bytes from in to out, then writes n spaces after them, both a
 // whole store at a time: each may store up to STORE - 1 bytes past its end
@@ -288,23 +312,42 @@ inline void fill_spaces(unsigned char *out, offset n)
     offset k = 0;
     for (; k + STORE <= n; k += STORE)
         Isa::spaces_64(out + k);
-    std::memset(out + k, ' ', static_cast<std::size_t>(n - k));
+    if (k < n)
+        std::memset(out + k, ' ', static_cast<std::size_t>(n - k));
 }
 
-// The output block fills inside the text that starts at src, written at
-// out: what fits is copied, and the state stops inside that text. base is
-// the column base at src; no line end after the stopping point may move it.
+// The text from src to a run at t, the run's column and the spaces it makes.
+struct Piece {
+    offset src, t, col, n;
+};
+
+// Copies a piece exactly, to c.out, as far as the output holds it. Returns
+// false when the output block filled, with the cursor where it did: inside
+// the text, or on the tab of the run that is not finished, with the spaces
+// it still owes.
 template <class Isa, bool POWER_OF_TWO>
-inline void fill_inside_text(const Marks<Isa> &m, unsigned char *seg, offset src,
-                             unsigned char *out, offset base, Stop s, unsigned char *&in_ref,
-                             unsigned char *&out_ref, std::int32_t &left)
+inline bool put_exactly(const Marks<Isa> &m, const Walk &w, Stop s, Piece piece, Cursor &c)
 {
-    const offset room = out_end - out;
-    const offset p = src + room;
-    std::memcpy(out, seg + src, static_cast<std::size_t>(room));
-    left = left_at<Isa, POWER_OF_TWO>(m, p, base, s);
-    in_ref = seg + p;
-    out_ref = out_end;
+    const offset room = out_end - c.out;
+    if (room < piece.t - piece.src) {
+        const offset p = piece.src + room;
+        std::memcpy(c.out, w.seg + piece.src, static_cast<std::size_t>(room));
+        c.left = static_cast<std::int32_t>(s.stop - column_at<Isa, POWER_OF_TWO>(m, p, s));
+        c.in = w.seg + p;
+        c.out = out_end;
+        return false;
+    }
+    std::memcpy(c.out, w.seg + piece.src, static_cast<std::size_t>(piece.t - piece.src));
+    c.out += piece.t - piece.src;
+    const offset spaces = out_end - c.out < piece.n ? out_end - c.out : piece.n;
+    fill_spaces<Isa>(c.out, spaces);
+    c.out += spaces;
+    if (spaces == piece.n)
+        return true;
+    // A tab of the run is finished at every stop the spaces reach.
+    c.in = w.seg + piece.t + (piece.col + spaces) / s.stop;
+    c.left = static_cast<std::int32_t>(s.stop - (piece.col + spaces) % s.stop);
+    return false;
 }
 
 // Walks a marked segment: each run of tabs with the text before it, then the
@@ -312,18 +355,13 @@ inline void fill_inside_text(const Marks<Isa> &m, unsigned char *seg, offset src
 // everything it can make and STORE_SLACK bytes more, and STORE_SLACK readable
 // bytes after it, so nothing is checked. CHECKED, each run is walked that way
 // where there is room, and otherwise copied exactly; then the output may
-// fill, and false comes back with the state set where it did: inside text,
-// or inside a run, on the tab that is not finished with the spaces it still
-// owes.
+// fill, and false comes back with the cursor where it did.
 template <class Isa, bool POWER_OF_TWO, bool CHECKED>
-inline bool walk_runs(const Marks<Isa> &m, const Walk &w, Stop s, unsigned char *&in_ref,
-                      unsigned char *&out_ref, std::int32_t &left)
+inline bool walk_runs(const Marks<Isa> &m, const Walk &w, Stop s, Cursor &c)
 {
     unsigned char *const seg = w.seg;
-    const offset stop = s.stop;
-    unsigned char *out = w.out;
+    unsigned char *out = c.out;
     offset src = 0;
-    offset base = w.base;
     // A run at or before this position leaves STORE_SLACK readable bytes
     // after its text.
     const offset fast_in = (in_end - seg) - STORE_SLACK;
@@ -334,65 +372,29 @@ inline bool walk_runs(const Marks<Isa> &m, const Walk &w, Stop s, unsigned char 
 
     for (offset i = 0; i < runs; ++i) {
         const offset t = starts[i];
-        const offset text = t - src;
-        offset room = out_end - out;
-        // The last line end before the run, if it comes after the base,
-        // starts the column the run begins at.
-        const offset eol = line_start(m, t);
-        const offset run_base = eol > base ? eol : base;
+        const offset col = column_at<Isa, POWER_OF_TWO>(m, t, s);
         const offset run = run_length(m, t);
-        const offset col = mod_stop<POWER_OF_TWO>(t - run_base, stop, s.reciprocal);
-        const offset n = run * stop - col;
-        if (!CHECKED || (t <= fast_in && room >= text + n + STORE_SLACK)) {
-            out = put_text_and_spaces<Isa>(out, seg + src, text, n);
+        const offset n = run * s.stop - col;
+        if (!CHECKED || (t <= fast_in && out_end - out >= t - src + n + STORE_SLACK)) {
+            out = put_text_and_spaces<Isa>(out, seg + src, t - src, n);
         } else {
-            if (room < text) {
-                fill_inside_text<Isa, POWER_OF_TWO>(m, seg, src, out, base, s, in_ref, out_ref,
-                                                    left);
+            c.out = out;
+            if (!put_exactly<Isa, POWER_OF_TWO>(m, w, s, Piece{src, t, col, n}, c))
                 return false;
-            }
-            std::memcpy(out, seg + src, static_cast<std::size_t>(text));
-            out += text;
-            room -= text;
-            if (room < n) {
-                // It fills inside the run: the first tab owes stop - col
-                // spaces, every other one stop.
-                fill_spaces<Isa>(out, room);
-                const offset first = stop - col;
-                if (room < first) {
-                    in_ref = seg + t;
-                    left = static_cast<std::int32_t>(first - room);
-                } else {
-                    const offset done = (room - first) / stop;
-                    in_ref = seg + t + 1 + done;
-                    left = static_cast<std::int32_t>(stop - (room - first - done * stop));
-                }
-                out_ref = out_end;
-                return false;
-            }
-            fill_spaces<Isa>(out, n);
-            out += n;
+            out = c.out;
         }
         src = t + run;
-        base = src;
     }
 
     // The text after the last run.
-    const offset text = w.len - src;
-    if (!CHECKED) {
-        assert(seg + w.len + STORE_SLACK <= in_end && out + text + STORE_SLACK <= out_end);
-        for (offset k = 0; k < text; k += STORE)
-            Isa::copy_64(out + k, seg + src + k);
-    } else {
-        if (out_end - out < text) {
-            fill_inside_text<Isa, POWER_OF_TWO>(m, seg, src, out, base, s, in_ref, out_ref, left);
-            return false;
-        }
-        std::memcpy(out, seg + src, static_cast<std::size_t>(text));
-    }
-    left = left_at<Isa, POWER_OF_TWO>(m, w.len, base, s);
-    in_ref = seg + w.len;
-    out_ref = out + text;
+    const offset col = column_at<Isa, POWER_OF_TWO>(m, w.len, s);
+    c.out = out;
+    if (!CHECKED)
+        c.out = put_text_and_spaces<Isa>(out, seg + src, w.len - src, 0);
+    else if (!put_exactly<Isa, POWER_OF_TWO>(m, w, s, Piece{src, w.len, col, 0}, c))
+        return false;
+    c.in = seg + w.len;
+    c.left = static_cast<std::int32_t>(s.stop - col);
     return true;
 }
 
@@ -418,25 +420,24 @@ inline offset segment_length(const unsigned char *seg, offset room, offset stop)
 // it can make and STORE_SLACK bytes more, and STORE_SLACK readable bytes
 // follow it. This is the one place that decides.
 template <class Isa>
-inline bool walk_unchecked(const Marks<Isa> &m, const Walk &w, offset stop)
+inline bool walk_unchecked(const Marks<Isa> &m, const Walk &w, const unsigned char *out,
+                           offset stop)
 {
     const offset most = Isa::COUNTS_TABS ? w.len + m.tab_count * (stop - 1) : w.len * stop;
-    return in_end - (w.seg + w.len) >= STORE_SLACK && (out_end - w.out) - most >= STORE_SLACK;
+    return in_end - (w.seg + w.len) >= STORE_SLACK && (out_end - out) - most >= STORE_SLACK;
 }
 
-// Expands one segment of whole chunks from in. Returns false when the output
-// block filled, with the state where it did.
+// Expands one segment of whole chunks from c.in. Returns false when the
+// output block filled, with the cursor where it did.
 template <class Isa, bool POWER_OF_TWO>
-inline bool walk_segment(unsigned char *&in_ref, unsigned char *&out_ref, std::int32_t &left,
-                         Stop s)
+inline bool walk_segment(Cursor &c, Stop s)
 {
-    const Walk w{in_ref, segment_length<Isa>(in_ref, out_end - out_ref, s.stop), out_ref,
-                 start_base(left, s.stop)};
+    const Walk w{c.in, segment_length<Isa>(c.in, out_end - c.out, s.stop)};
     Marks<Isa> m;
-    mark_segment<Isa>(w.seg, w.len, m);
-    if (walk_unchecked<Isa>(m, w, s.stop))
-        return walk_runs<Isa, POWER_OF_TWO, false>(m, w, s, in_ref, out_ref, left);
-    return walk_runs<Isa, POWER_OF_TWO, true>(m, w, s, in_ref, out_ref, left);
+    mark_segment<Isa>(w.seg, w.len, s.stop - c.left, m);
+    if (walk_unchecked<Isa>(m, w, c.out, s.stop))
+        return walk_runs<Isa, POWER_OF_TWO, false>(m, w, s, c);
+    return walk_runs<Isa, POWER_OF_TWO, true>(m, w, s, c);
 }
 
 // The whole of expand_block's work: segments while whole chunks of input
@@ -446,25 +447,23 @@ inline void expand_walk()
 {
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     const CallStart start = start_call();
-    unsigned char *in = in_pos;
-    unsigned char *out = out_pos;
-    std::int32_t left = cols_left;
+    Cursor c{in_pos, out_pos, cols_left};
     const std::int32_t stop = tab_stop;
     const Stop s{stop, 0xffffffffu / static_cast<std::uint32_t>(stop)};
     const bool power_of_two = (stop & (stop - 1)) == 0;
 
     for (;;) {
         bool going = true;
-        while (going && in_end - in >= CHUNK && out != out_end)
-            going = power_of_two ? walk_segment<Isa, true>(in, out, left, s)
-                                 : walk_segment<Isa, false>(in, out, left, s);
-        if (!going || in == in_end || out == out_end || !step_to_special(in, out, left, stop))
+        while (going && in_end - c.in >= CHUNK && c.out != out_end)
+            going = power_of_two ? walk_segment<Isa, true>(c, s) : walk_segment<Isa, false>(c, s);
+        if (!going || c.in == in_end || c.out == out_end ||
+            !step_to_special(c.in, c.out, c.left, stop))
             break;
     }
 
-    in_pos = in;
-    out_pos = out;
-    cols_left = left;
+    in_pos = c.in;
+    out_pos = c.out;
+    cols_left = c.left;
     end_call(start);
 }
 
