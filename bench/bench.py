@@ -159,14 +159,6 @@ def run_once(argv, path):
     return elapsed, usage.ru_maxrss
 
 
-def peak_memory_with_time(argv, path):
-    """Peak memory as /usr/bin/time -f %M reports it, in KiB."""
-    with open(path, "rb") as src:
-        proc = subprocess.run(["/usr/bin/time", "-f", "%M", *argv], stdin=src,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True)
-    return int(proc.stderr.split()[-1])
-
-
 def best_times(commands, path, runs):
     """Best wall time of each command, running them in turn, round after round."""
     best = {name: float("inf") for name in commands}
@@ -255,14 +247,8 @@ def main():
     print(f"start-up on a 7-byte file, best of {runs}: padcols {best['padcols'] * 1e3:.2f} ms, "
           f"expand {best['expand'] * 1e3:.2f} ms, ratio {best['padcols'] / best['expand']:.2f}x")
 
-    source = paths["source-lf"]
-    if os.path.exists("/usr/bin/time"):
-        how = "/usr/bin/time -f %M"
-        mem = {k: peak_memory_with_time(v, source) for k, v in startup.items()}
-    else:
-        how = "wait4 ru_maxrss (no /usr/bin/time here)"
-        mem = {k: run_once(v, source)[1] for k, v in startup.items()}
-    print(f"peak memory on source-lf ({how}): padcols {mem['padcols']} KiB, "
+    mem = {k: run_once(v, paths["source-lf"])[1] for k, v in startup.items()}
+    print(f"peak memory on source-lf (wait4's ru_maxrss): padcols {mem['padcols']} KiB, "
           f"expand {mem['expand']} KiB, ratio {mem['padcols'] / mem['expand']:.2f}x")
 
 
