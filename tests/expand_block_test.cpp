@@ -22,12 +22,10 @@ void PrintTo(const TestedPath &path, std::ostream *os)
 
 namespace {
 
-using Path = TestedPath;
-
 // The path under test.
 void (*expand)() = expand_block;
 
-class ExpandBlock : public testing::TestWithParam<Path> {
+class ExpandBlock : public testing::TestWithParam<TestedPath> {
 protected:
     void SetUp() override
     {
@@ -282,6 +280,8 @@ TEST(ExpandPath, ChoosesTheWidestPathTheCpuRuns)
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, ExpandBlock, testing::ValuesIn(all_paths),
-                         [](const testing::TestParamInfo<Path> &info) { return info.param.name; });
+                         [](const testing::TestParamInfo<TestedPath> &info) {
+                             return info.param.name;
+                         });
 
 } // namespace
