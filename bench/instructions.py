@@ -45,7 +45,7 @@ with tempfile.TemporaryDirectory() as tmp:
                 for path in ("portable", "sse2", "avx2") for name, data in CORPORA.items()}
 if sys.argv[2:] == ["--record"]:
     with open(FIGURES, "w") as f:
-        f.write("# Instructions per input byte: path, corpus, figure (python3 -m bench.instructions --record)\n")
+        f.write("# Instructions per input byte: path, corpus, figure (python3 -m bench.instructions BUILD/kernel_bench --record)\n")
         f.writelines(f"{path} {name} {figure:.4f}\n" for (path, name), figure in measured.items())
     sys.exit()
 with open(FIGURES) as f:

@@ -284,6 +284,16 @@ inline offset column_at(const Marks<Isa> &m, offset p, Stop s)
     return mod_stop<POWER_OF_TWO>(since_mark(m, p), s.stop, s.reciprocal);
 }
 
+// The spaces of a fill from STORE up to n, a whole store at a time. Kept out
+// of line: fills that long are rare in text, and the walk's loop takes
+// fewer instructions without a loop inside it.
+template <class Isa>
+[[gnu::noinline]] void more_spaces(unsigned char *out, offset n)
+{
+    for (offset k = STORE; k < n; k += STORE)
+        Isa::spaces_64(out + k);
+}
+
 // Copies text bytes from in to out, then writes n spaces after them, both a
 // whole store at a time: each may store up to STORE - 1 bytes past its end
 // and load as far past the text, which the caller has checked there is room
@@ -299,8 +309,8 @@ inline unsigned char *put_text_and_spaces(unsigned char *out, const unsigned cha
         Isa::copy_64(out + k, in + k);
     out += text;
     Isa::spaces_64(out);
-    for (offset k = STORE; k < n; k += STORE)
-        Isa::spaces_64(out + k);
+    if (__builtin_expect(n > STORE, 0))
+        more_spaces<Isa>(out, n);
     return out + n;
 }
 
