@@ -4,7 +4,7 @@
 // them. On x86-64 a chunk is 64 bytes with a 64-bit mask; on 32-bit x86,
 // which has no 64-bit integer arithmetic, 32 bytes with a 32-bit mask.
 #include "expand_paths.h"
-#include "expand_walk.h"
+#include "expand_vector.h"
 
 #include <immintrin.h>
 
@@ -22,7 +22,7 @@ inline void store_32(unsigned char *p, __m256i v)
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
 }
 
-// What the walk needs, with AVX2 instructions.
+// What the vector expander needs, with AVX2 instructions.
 struct Avx2 {
 #if defined(__x86_64__)
     using mask = std::uint64_t;
@@ -89,5 +89,5 @@ struct Avx2 {
 
 void expand_block_avx2()
 {
-    expand_walk<Avx2>();
+    expand_vector<Avx2>();
 }

@@ -5,7 +5,7 @@
 // 64-byte vector, whose compares give the mask registers that are the
 // chunk's bitmaps, and whose run starts are listed by one compress.
 #include "expand_paths.h"
-#include "expand_walk.h"
+#include "expand_vector.h"
 
 #include <immintrin.h>
 
@@ -14,7 +14,7 @@
 
 namespace {
 
-// What the walk needs, with AVX-512 instructions.
+// What the vector expander needs, with AVX-512 instructions.
 struct Avx512 {
     using mask = std::uint64_t;
 
@@ -81,5 +81,5 @@ struct Avx512 {
 
 void expand_block_avx512()
 {
-    expand_walk<Avx512>();
+    expand_vector<Avx512>();
 }

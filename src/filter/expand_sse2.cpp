@@ -4,7 +4,7 @@
 // CPU says it has SSE2. There, with eight registers and no 64-bit integer
 // arithmetic, a chunk is 32 bytes with a 32-bit mask.
 #include "expand_paths.h"
-#include "expand_walk.h"
+#include "expand_vector.h"
 
 #include <emmintrin.h>
 
@@ -22,7 +22,7 @@ inline void store_16(unsigned char *p, __m128i v)
     _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
 }
 
-// What the walk needs, with SSE2 instructions.
+// What the vector expander needs, with SSE2 instructions.
 struct Sse2 {
 #if defined(__x86_64__)
     using mask = std::uint64_t;
@@ -84,5 +84,5 @@ struct Sse2 {
 
 void expand_block_sse2()
 {
-    expand_walk<Sse2>();
+    expand_vector<Sse2>();
 }

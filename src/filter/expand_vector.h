@@ -1,5 +1,5 @@
 // The vector expander, shared by the source files of each instruction set.
-// It works over a segment of the input block at a time, in two steps:
+// It expands a segment of the input block at a time, in two steps:
 //
 //  1. mark: vector compares turn each chunk of the segment into two bitmaps,
 //     one bit per byte: its tabs, and its marks (tabs, CRs and LFs alike);
@@ -19,7 +19,7 @@
 // copied exactly, and the output may fill inside text or inside a run. Input
 // left over that does not fill a chunk goes through step_to_special.
 //
-// An instruction-set file instantiates expand_walk<Isa> with a struct of
+// An instruction-set file instantiates expand_vector<Isa> with a struct of
 // its own that has:
 //   mask                      an unsigned integer type, one bit per byte of
 //                             a chunk
@@ -38,12 +38,12 @@
 //                             COUNTS_TABS)
 //   first_bit(m)              the lowest bit set in m; for m == 0, any value
 //                             below 2 * CHUNK
-// The compiler checks each of them where the walk uses it. Everything here
+// The compiler checks each of them where the expander uses it. Everything here
 // has internal linkage, so each includer gets a copy built for its own
 // instruction set. The bitmaps are read as bytes in places, which takes a
 // little-endian CPU, as every x86 is.
-#ifndef PADCOLS_EXPAND_WALK_H
-#define PADCOLS_EXPAND_WALK_H
+#ifndef PADCOLS_EXPAND_VECTOR_H
+#define PADCOLS_EXPAND_VECTOR_H
 
 #include "expand_step.h"
 
@@ -59,8 +59,8 @@ namespace {
 // machine's own word.
 using offset = std::ptrdiff_t;
 
-// Input bytes marked before they are walked.
-constexpr offset SEGMENT = 2048;
+// The most input bytes marked at once, before they are walked.
+constexpr offset MAX_SEGMENT = 2048;
 // The bytes copy_64 and spaces_64 each move at once.
 constexpr offset STORE = 64;
 // How far past the bytes that count an unchecked walk may store into the
@@ -75,8 +75,8 @@ struct Chunks {
     static_assert(std::is_unsigned<typename Isa::mask>::value, "a mask must be unsigned");
     // Bytes per chunk: one bit of the mask each.
     static constexpr offset SIZE = sizeof(typename Isa::mask) * 8;
-    static_assert(SEGMENT % SIZE == 0, "a segment is whole chunks");
-    static constexpr offset PER_SEGMENT = SEGMENT / SIZE;
+    static_assert(MAX_SEGMENT % SIZE == 0, "a segment is whole chunks");
+    static constexpr offset PER_SEGMENT = MAX_SEGMENT / SIZE;
     // Run starts listed per chunk without a branch; more take a loop.
     static constexpr int LISTED = SIZE / 16;
 };
@@ -97,8 +97,8 @@ struct Marks {
     // distance from the byte after it is the column before any real mark.
     mask marks[BEFORE + Chunks<Isa>::PER_SEGMENT];
     // Where each run of tabs starts; runs are at least two bytes apart.
-    std::uint16_t starts[SEGMENT / 2 + CHUNK];
-    static_assert(SEGMENT <= 0x10000, "a position in a segment must fit a run start");
+    std::uint16_t starts[MAX_SEGMENT / 2 + CHUNK];
+    static_assert(MAX_SEGMENT <= 0x10000, "a position in a segment must fit a run start");
     offset runs;
     offset tab_count; // with COUNTS_TABS: all the tabs of the segment
 };
@@ -153,8 +153,8 @@ inline void mark_segment(const unsigned char *seg, offset len, offset col, Marks
     mask *const marks = m.marks + Marks<Isa>::BEFORE;
     // The words from the virtual mark's to the segment's are read back to it.
     const offset virtual_word = -1 - col / CHUNK;
-    for (offset w = virtual_word; w < 0; ++w)
-        marks[w] = 0;
+    for (offset word = virtual_word; word < 0; ++word)
+        marks[word] = 0;
     marks[virtual_word] = mask(1) << (CHUNK - 1 - col % CHUNK);
     mask carry = 0; // the last byte of the chunk before was a tab
     offset runs = 0, tab_count = 0;
@@ -202,12 +202,12 @@ inline offset since_mark(const Marks<Isa> &m, offset p)
         return static_cast<offset>(sizeof(mask) * 8 - 1) - highest_bit(window);
     // Clear from bit below = (last + 1) * 8 - CHUNK of the segment to p.
     const offset below = (last + 1) * 8 - CHUNK;
-    offset w = (below - 1) >> (BYTES == 8 ? 6 : 5);
+    offset word = (below - 1) >> (BYTES == 8 ? 6 : 5);
     const mask *const marks = m.marks + Marks<Isa>::BEFORE;
-    mask bits = marks[w] & ((mask(2) << ((below - 1) & (CHUNK - 1))) - 1);
+    mask bits = marks[word] & ((mask(2) << ((below - 1) & (CHUNK - 1))) - 1);
     while (bits == 0)
-        bits = marks[--w];
-    return p - (w * CHUNK + highest_bit(bits) + 1);
+        bits = marks[--word];
+    return p - (word * CHUNK + highest_bit(bits) + 1);
 }
 
 // The number of tabs in the run that starts at t. One unaligned read of the
@@ -237,9 +237,9 @@ inline offset run_length(const Marks<Isa> &m, offset t)
 }
 
 // mod_stop(x) is exact for 0 <= x < MOD_REACH. The walk takes it of a
-// position in a segment less a column base: below SEGMENT + MAX_TAB_STOP.
+// position in a segment less a column base: below MAX_SEGMENT + MAX_TAB_STOP.
 constexpr offset MOD_REACH = 0x10000;
-static_assert(SEGMENT + MAX_TAB_STOP <= MOD_REACH, "a column could pass the reach of mod_stop");
+static_assert(MAX_SEGMENT + MAX_TAB_STOP <= MOD_REACH, "a column could pass the reach of mod_stop");
 
 // x mod stop. For a power of two it is a mask; otherwise, with reciprocal =
 // (2^32 - 1) / stop, the quotient taken from the product is exact or one too
@@ -258,26 +258,26 @@ inline offset mod_stop(offset x, offset stop, std::uint32_t reciprocal)
     return static_cast<offset>(r);
 }
 
-// What a walk needs to know of the tab stop.
+// What the expansion needs to know of the tab stop.
 struct Stop {
     offset stop;
     std::uint32_t reciprocal; // (2^32 - 1) / stop, for mod_stop
 };
 
-// A segment to walk.
-struct Walk {
-    unsigned char *seg; // the segment's first byte
-    offset len;         // its length, whole chunks
+// A stretch of the input block marked and walked at once.
+struct Segment {
+    unsigned char *start; // its first byte
+    offset len;           // its length, whole chunks
 };
 
-// Where a walk stands: the filter state's three values, held in locals.
+// Where the expansion stands: the filter state's three values, held in locals.
 struct Cursor {
     unsigned char *in;
     unsigned char *out;
     std::int32_t left;
 };
 
-// The column at position p of the walk's segment.
+// The column at position p of a marked segment.
 template <class Isa, bool POWER_OF_TWO>
 inline offset column_at(const Marks<Isa> &m, offset p, Stop s)
 {
@@ -336,18 +336,18 @@ struct Piece {
 // the text, or on the tab of the run that is not finished, with the spaces
 // it still owes.
 template <class Isa, bool POWER_OF_TWO>
-inline bool put_exactly(const Marks<Isa> &m, const Walk &w, Stop s, Piece piece, Cursor &c)
+inline bool put_exactly(const Marks<Isa> &m, const Segment &segment, Stop s, Piece piece, Cursor &c)
 {
     const offset room = out_end - c.out;
     if (room < piece.t - piece.src) {
         const offset p = piece.src + room;
-        std::memcpy(c.out, w.seg + piece.src, static_cast<std::size_t>(room));
+        std::memcpy(c.out, segment.start + piece.src, static_cast<std::size_t>(room));
         c.left = static_cast<std::int32_t>(s.stop - column_at<Isa, POWER_OF_TWO>(m, p, s));
-        c.in = w.seg + p;
+        c.in = segment.start + p;
         c.out = out_end;
         return false;
     }
-    std::memcpy(c.out, w.seg + piece.src, static_cast<std::size_t>(piece.t - piece.src));
+    std::memcpy(c.out, segment.start + piece.src, static_cast<std::size_t>(piece.t - piece.src));
     c.out += piece.t - piece.src;
     const offset spaces = out_end - c.out < piece.n ? out_end - c.out : piece.n;
     fill_spaces<Isa>(c.out, spaces);
@@ -355,7 +355,7 @@ inline bool put_exactly(const Marks<Isa> &m, const Walk &w, Stop s, Piece piece,
     if (spaces == piece.n)
         return true;
     // A tab of the run is finished at every stop the spaces reach.
-    c.in = w.seg + piece.t + (piece.col + spaces) / s.stop;
+    c.in = segment.start + piece.t + (piece.col + spaces) / s.stop;
     c.left = static_cast<std::int32_t>(s.stop - (piece.col + spaces) % s.stop);
     return false;
 }
@@ -367,9 +367,9 @@ inline bool put_exactly(const Marks<Isa> &m, const Walk &w, Stop s, Piece piece,
 // where there is room, and otherwise copied exactly; then the output may
 // fill, and false comes back with the cursor where it did.
 template <class Isa, bool POWER_OF_TWO, bool CHECKED>
-inline bool walk_runs(const Marks<Isa> &m, const Walk &w, Stop s, Cursor &c)
+inline bool walk_runs(const Marks<Isa> &m, const Segment &segment, Stop s, Cursor &c)
 {
-    unsigned char *const seg = w.seg;
+    unsigned char *const seg = segment.start;
     unsigned char *out = c.out;
     offset src = 0;
     // A run at or before this position leaves STORE_SLACK readable bytes
@@ -389,7 +389,7 @@ inline bool walk_runs(const Marks<Isa> &m, const Walk &w, Stop s, Cursor &c)
             out = put_text_and_spaces<Isa>(out, seg + src, t - src, n);
         } else {
             c.out = out;
-            if (!put_exactly<Isa, POWER_OF_TWO>(m, w, s, Piece{src, t, col, n}, c))
+            if (!put_exactly<Isa, POWER_OF_TWO>(m, segment, s, Piece{src, t, col, n}, c))
                 return false;
             out = c.out;
         }
@@ -397,30 +397,30 @@ inline bool walk_runs(const Marks<Isa> &m, const Walk &w, Stop s, Cursor &c)
     }
 
     // The text after the last run.
-    const offset col = column_at<Isa, POWER_OF_TWO>(m, w.len, s);
+    const offset col = column_at<Isa, POWER_OF_TWO>(m, segment.len, s);
     c.out = out;
     if (!CHECKED)
-        c.out = put_text_and_spaces<Isa>(out, seg + src, w.len - src, 0);
-    else if (!put_exactly<Isa, POWER_OF_TWO>(m, w, s, Piece{src, w.len, col, 0}, c))
+        c.out = put_text_and_spaces<Isa>(out, seg + src, segment.len - src, 0);
+    else if (!put_exactly<Isa, POWER_OF_TWO>(m, segment, s, Piece{src, segment.len, col, 0}, c))
         return false;
-    c.in = seg + w.len;
+    c.in = seg + segment.len;
     c.left = static_cast<std::int32_t>(s.stop - col);
     return true;
 }
 
-// How much of the input at seg to mark as one segment, with room bytes of
-// output free: whole chunks, at most SEGMENT. Every input byte makes at
+// How much of the input at start to mark as one segment, with room bytes of
+// output free: whole chunks, at most MAX_SEGMENT. Every input byte makes at
 // least one output byte, and a tab at most stop. Where the segment's tabs
 // are counted, up to half the room a segment of ordinary text fits
 // unchecked; elsewhere the segment is kept to room / stop, which fits
 // whatever it holds. Once that is less than a chunk, it need not be longer
 // than the room.
 template <class Isa>
-inline offset segment_length(const unsigned char *seg, offset room, offset stop)
+inline offset segment_length(const unsigned char *start, offset room, offset stop)
 {
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
-    offset len = (in_end - seg) / CHUNK * CHUNK;
-    len = len < SEGMENT ? len : SEGMENT;
+    offset len = (in_end - start) / CHUNK * CHUNK;
+    len = len < MAX_SEGMENT ? len : MAX_SEGMENT;
     const offset cap = (Isa::COUNTS_TABS ? room / 2 : (room - STORE_SLACK) / stop) / CHUNK * CHUNK;
     const offset limit = cap >= CHUNK ? cap : (room + CHUNK - 1) / CHUNK * CHUNK;
     return len < limit ? len : limit;
@@ -430,30 +430,32 @@ inline offset segment_length(const unsigned char *seg, offset room, offset stop)
 // it can make and STORE_SLACK bytes more, and STORE_SLACK readable bytes
 // follow it. This is the one place that decides.
 template <class Isa>
-inline bool walk_unchecked(const Marks<Isa> &m, const Walk &w, const unsigned char *out,
+inline bool fits_unchecked(const Marks<Isa> &m, const Segment &segment, const unsigned char *out,
                            offset stop)
 {
-    const offset most = Isa::COUNTS_TABS ? w.len + m.tab_count * (stop - 1) : w.len * stop;
-    return in_end - (w.seg + w.len) >= STORE_SLACK && (out_end - out) - most >= STORE_SLACK;
+    const offset most =
+        Isa::COUNTS_TABS ? segment.len + m.tab_count * (stop - 1) : segment.len * stop;
+    return in_end - (segment.start + segment.len) >= STORE_SLACK &&
+           (out_end - out) - most >= STORE_SLACK;
 }
 
-// Expands one segment of whole chunks from c.in. Returns false when the
-// output block filled, with the cursor where it did.
+// Expands one segment of whole chunks from c.in: marks it, then walks it.
+// Returns false when the output block filled, with the cursor where it did.
 template <class Isa, bool POWER_OF_TWO>
-inline bool walk_segment(Cursor &c, Stop s)
+inline bool expand_segment(Cursor &c, Stop s)
 {
-    const Walk w{c.in, segment_length<Isa>(c.in, out_end - c.out, s.stop)};
+    const Segment segment{c.in, segment_length<Isa>(c.in, out_end - c.out, s.stop)};
     Marks<Isa> m;
-    mark_segment<Isa>(w.seg, w.len, s.stop - c.left, m);
-    if (walk_unchecked<Isa>(m, w, c.out, s.stop))
-        return walk_runs<Isa, POWER_OF_TWO, false>(m, w, s, c);
-    return walk_runs<Isa, POWER_OF_TWO, true>(m, w, s, c);
+    mark_segment<Isa>(segment.start, segment.len, s.stop - c.left, m);
+    if (fits_unchecked<Isa>(m, segment, c.out, s.stop))
+        return walk_runs<Isa, POWER_OF_TWO, false>(m, segment, s, c);
+    return walk_runs<Isa, POWER_OF_TWO, true>(m, segment, s, c);
 }
 
 // The whole of expand_block's work: segments while whole chunks of input
 // and some output room remain, then the byte step for what is left.
 template <class Isa>
-inline void expand_walk()
+inline void expand_vector()
 {
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     const CallStart start = start_call();
@@ -465,7 +467,8 @@ inline void expand_walk()
     for (;;) {
         bool going = true;
         while (going && in_end - c.in >= CHUNK && c.out != out_end)
-            going = power_of_two ? walk_segment<Isa, true>(c, s) : walk_segment<Isa, false>(c, s);
+            going =
+                power_of_two ? expand_segment<Isa, true>(c, s) : expand_segment<Isa, false>(c, s);
         if (!going || c.in == in_end || c.out == out_end ||
             !step_to_special(c.in, c.out, c.left, stop))
             break;
