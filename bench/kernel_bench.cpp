@@ -157,7 +157,7 @@ int table()
               << cpu_model() << "\n\n| corpus | memcpy |";
     std::vector<TestedPath> paths;
     for (const TestedPath &p : all_paths)
-        if (expand_path_runs_here(p.kind) && std::strcmp(p.name, "dispatch") != 0) {
+        if (p.in_program && expand_path_runs_here(p.kind)) {
             paths.push_back(p);
             std::cout << ' ' << p.name << " |";
         }

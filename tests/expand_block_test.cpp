@@ -7,12 +7,18 @@
 
 #include <gtest/gtest.h>
 
+#if PADCOLS_HAVE_SSE2
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <iostream>
 #include <cstring>
 #include <ostream>
 #include <random>
 #include <string>
+#include <vector>
 
 // Names each path in GoogleTest's messages.
 void PrintTo(const TestedPath &path, std::ostream *os)
@@ -23,7 +29,7 @@ void PrintTo(const TestedPath &path, std::ostream *os)
 namespace {
 
 // The path under test.
-void (*expand)() = expand_block;
+void (*expand)() = expand_block_portable;
 
 class ExpandBlock : public testing::TestWithParam<TestedPath> {
 protected:
@@ -62,9 +68,25 @@ struct Case {
     std::string expected;
 };
 
+std::string repeat(const std::string &s, std::size_t times)
+{
+    std::string out;
+    while (times-- != 0)
+        out += s;
+    return out;
+}
+
 TEST_P(ExpandBlock, ExpandsTabsToTheNextStop)
 {
     using namespace std::string_literals;
+    // Each byte value but tab, CR and LF between a letter and a tab, at stop
+    // 4: each is one column, so the tab makes two spaces.
+    std::string every_byte, every_byte_expanded;
+    for (int b = 0; b < 256; ++b)
+        if (b != '\t' && b != '\r' && b != '\n') {
+            every_byte += {'x', static_cast<char>(b), '\t'};
+            every_byte_expanded += {'x', static_cast<char>(b), ' ', ' '};
+        }
     const Case cases[] = {
         {8, "ab\tc", "ab      c"},
         {8, "\t", std::string(8, ' ')},
@@ -91,6 +113,15 @@ TEST_P(ExpandBlock, ExpandsTabsToTheNextStop)
         {100, "ab\r" + std::string(150, 'x') + "\t|" + std::string(130, 'y') + "\t",
          "ab\r" + std::string(150, 'x') + std::string(50, ' ') + "|" + std::string(130, 'y') +
              std::string(69, ' ')},
+        {4, every_byte, every_byte_expanded},
+        // Runs of exactly 64 and 32 tabs starting on a byte of the tab bits
+        // (with no padding, 64 and 2048 before): a window of nothing but
+        // tabs, with a run as long as a chunk or longer.
+        {8, std::string(64, '\t') + "xxxxxxx\n" + std::string(32, '\t') + "y",
+         std::string(512, ' ') + "xxxxxxx\n" + std::string(256, ' ') + "y"},
+        // A run start at every other byte of a whole segment: the most run
+        // starts a segment can list.
+        {2, repeat("\tx", 1100), "  x" + repeat(" x", 1099)},
     };
     std::mt19937 rng(1);
     const Pieces whole{BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE};
@@ -142,14 +173,6 @@ TEST_P(ExpandBlock, StopsMidTabAndResumes)
         out.append(out_buf, out_pos);
         EXPECT_EQ(reference_expand("\tz", r.stop), out) << r.stop << "/" << r.room;
     }
-}
-
-std::string repeat(const std::string &s, std::size_t times)
-{
-    std::string out;
-    while (times-- != 0)
-        out += s;
-    return out;
 }
 
 // Every fixed output room from one byte up, so that the output block fills at
@@ -263,20 +286,66 @@ TEST_P(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
     }
 }
 
-// expand_block takes a vector path wherever the build and the CPU have one:
-// on any x86 CPU with SSE2, and with AVX2 or AVX-512 where the CPU has it.
-TEST(ExpandPath, ChoosesTheWidestPathTheCpuRuns)
+#if PADCOLS_HAVE_SSE2
+[[gnu::target("xsave")]] unsigned long long saved_registers()
+{
+    return _xgetbv(0);
+}
+#endif
+
+// Which paths of this build the CPU running it can take, found without
+// expand_block.cpp: the instructions from the compiler's own probe of the
+// CPU, and from XCR0 whether the system saves the registers AVX2 and AVX-512
+// use (the ymm halves; the opmask and zmm state).
+std::vector<bool> paths_the_cpu_takes()
+{
+    std::vector<bool> takes{true, false, false, false};
+#if PADCOLS_HAVE_SSE2
+    __builtin_cpu_init();
+    unsigned a, b, c, d;
+    __cpuid(1, a, b, c, d);
+    const unsigned long long xcr0 = (c & bit_OSXSAVE) != 0 ? saved_registers() : 0;
+    const bool lzcnt = __get_cpuid(0x80000001, &a, &b, &c, &d) != 0 && (c & bit_LZCNT) != 0;
+    takes[EXPAND_SSE2] = __builtin_cpu_supports("sse2");
+    takes[EXPAND_AVX2] = (xcr0 & 0x06) == 0x06 && __builtin_cpu_supports("avx") &&
+                         __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+    takes[EXPAND_AVX512] = PADCOLS_HAVE_AVX512 && takes[EXPAND_AVX2] && (xcr0 & 0xe6) == 0xe6 &&
+                           __builtin_cpu_supports("avx512f") &&
+                           __builtin_cpu_supports("avx512bw") &&
+                           __builtin_cpu_supports("avx512vbmi2") && lzcnt;
+#endif
+    return takes;
+}
+
+// expand_block takes the widest path the CPU takes, and the program's
+// answer of which paths it takes is right: the tests skip the others.
+TEST(ExpandPath, TakesTheWidestPathTheCpuTakes)
 {
     const char *const names[] = {"portable", "sse2", "avx2", "avx512"};
     std::cout << "expand_block runs the " << names[expand_path] << " path\n";
+    const std::vector<bool> takes = paths_the_cpu_takes();
     int widest = EXPAND_PORTABLE;
-    for (const int kind : {EXPAND_SSE2, EXPAND_AVX2, EXPAND_AVX512})
-        if (expand_path_runs_here(kind))
-            widest = kind;
+    for (const int kind : {EXPAND_PORTABLE, EXPAND_SSE2, EXPAND_AVX2, EXPAND_AVX512}) {
+        EXPECT_EQ(takes[kind], expand_path_runs_here(kind)) << names[kind];
+        widest = takes[kind] ? kind : widest;
+    }
     EXPECT_EQ(widest, expand_path);
 #if defined(__x86_64__) || defined(__i386__)
     EXPECT_NE(EXPAND_PORTABLE, expand_path) << "an x86 build without a vector path";
 #endif
+
+    // And expand_block reaches it: a few inputs through expand_block itself,
+    // whole and with the output filling inside a long run.
+    const std::string input = "ab\tc\r\t" + std::string(3000, '\t') + "x\n" + repeat("y\t", 40);
+    for (const int stop : {3, 8})
+        for (const std::size_t room : {std::size_t(100), BLOCK_SIZE}) {
+            std::string out;
+            EXPECT_EQ("", expand_in_pieces(
+                              input, stop, expand_block, [] { return BLOCK_SIZE; },
+                              [room] { return room; }, out));
+            EXPECT_EQ(reference_expand(input, stop), out) << "stop " << stop << ", room " << room;
+        }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, ExpandBlock, testing::ValuesIn(all_paths),

@@ -20,28 +20,36 @@
 // left over that does not fill a chunk goes through step_to_special.
 //
 // An instruction-set file instantiates expand_vector<Isa> with a struct of
-// its own that has:
-//   mask                      an unsigned integer type, one bit per byte of
-//                             a chunk
-//   mark_chunk(p, t, k)       sets t and k to the tab and mark bits of the
-//                             chunk at p (bit i for byte p[i])
-//   list_starts(list, f, at)  optional: writes at + each bit's position
-//                             in f, lowest first, to list, and returns how
-//                             many; may write CHUNK / 2 entries whatever
-//                             their number; else list_bits lists them
-//   copy_64(out, in)          copies 64 bytes
-//   spaces_64(out)            stores 64 spaces
-//   COUNTS_TABS               whether a segment's tabs are counted to bound
-//                             what it can make (where counting bits is one
-//                             instruction); else that is length times stop
-//   count_bits(m)             the number of bits set in m (needed only with
-//                             COUNTS_TABS)
-//   first_bit(m)              the lowest bit set in m; for m == 0, any value
-//                             below 2 * CHUNK
-// The compiler checks each of them where the expander uses it. Everything here
-// has internal linkage, so each includer gets a copy built for its own
-// instruction set. The bitmaps are read as bytes in places, which takes a
-// little-endian CPU, as every x86 is.
+// its own. This is all the two steps rely on it for, with CHUNK the bits of
+// a mask. The compiler checks the first two items, and the unit tests' rows
+// the rest on every path (reads and writes past a buffer under the
+// sanitizers); tests/expand_model.h has an instruction set that gives the
+// weakest answers allowed here, which passes them too:
+//   mask                 an unsigned integer type of 32 or 64 bits, one bit
+//                        per byte of a chunk
+//   COUNTS_TABS          a constant bool: whether a segment's tabs are
+//                        counted to bound what it can make (where counting
+//                        bits is one instruction); else that bound is its
+//                        length times the stop
+//   mark_chunk(p, t, k)  sets bit i of t exactly when p[i] is a tab, and bit
+//                        i of k exactly when p[i] is a tab, CR or LF, for i
+//                        below CHUNK; reads no byte past p[CHUNK - 1]
+//   copy_64(out, in)     copies the 64 bytes at in to out
+//   spaces_64(out)       stores 64 spaces at out
+//   count_bits(m)        the number of bits set in m; only with COUNTS_TABS
+//   first_bit(m)         the position of the lowest bit set in m; for m == 0,
+//                        any value from CHUNK - 8 to CHUNK (see run_length)
+//   list_starts(list, f, at)
+//                        optional, else list_bits does it: for at a multiple
+//                        of CHUNK and f without two adjacent bits set, writes
+//                        at + the position of each bit set in f to list[0],
+//                        list[1] and so on, lowest first, and returns how
+//                        many; it may write anything to the entries after
+//                        those, up to list[CHUNK / 2 - 1], and nothing further
+// Pointers may have any alignment. Everything here has internal linkage, so
+// each includer gets a copy built for its own instruction set. The bitmaps
+// are read as bytes in places, which takes a little-endian CPU, as every x86
+// is.
 #ifndef PADCOLS_EXPAND_VECTOR_H
 #define PADCOLS_EXPAND_VECTOR_H
 
@@ -70,9 +78,15 @@ constexpr offset STORE = 64;
 constexpr offset STORE_SLACK = 64;
 static_assert(STORE_SLACK >= STORE - 1, "whole stores can run past the slack");
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the bitmaps are read as bytes");
+
 template <class Isa>
 struct Chunks {
-    static_assert(std::is_unsigned<typename Isa::mask>::value, "a mask must be unsigned");
+    static_assert(std::is_unsigned<typename Isa::mask>::value &&
+                      (sizeof(typename Isa::mask) == 4 || sizeof(typename Isa::mask) == 8),
+                  "a mask must be an unsigned integer of 32 or 64 bits");
+    static_assert(std::is_same<decltype(Isa::COUNTS_TABS), const bool>::value,
+                  "COUNTS_TABS must be a constant bool");
     // Bytes per chunk: one bit of the mask each.
     static constexpr offset SIZE = sizeof(typename Isa::mask) * 8;
     static_assert(MAX_SEGMENT % SIZE == 0, "a segment is whole chunks");
@@ -96,11 +110,16 @@ struct Marks {
     // the virtual mark, at -1 - the segment's starting column, so that the
     // distance from the byte after it is the column before any real mark.
     mask marks[BEFORE + Chunks<Isa>::PER_SEGMENT];
-    // Where each run of tabs starts; runs are at least two bytes apart.
-    std::uint16_t starts[MAX_SEGMENT / 2 + CHUNK];
-    static_assert(MAX_SEGMENT <= 0x10000, "a position in a segment must fit a run start");
     offset runs;
     offset tab_count; // with COUNTS_TABS: all the tabs of the segment
+    // Where each run of tabs starts. A start is a tab after a byte that is
+    // not one, so starts lie two bytes apart at least: the first c chunks
+    // hold c * CHUNK / 2 of them at most, and the listing of chunk c, which
+    // writes CHUNK / 2 entries at most from there, ends within MAX_SEGMENT /
+    // 2. Last here, so that a listing that wrote further would run into the
+    // guard AddressSanitizer keeps after the struct, not into a field.
+    std::uint16_t starts[MAX_SEGMENT / 2];
+    static_assert(MAX_SEGMENT <= 0x10000, "a position in a segment must fit a run start");
 };
 
 // The highest bit set in m, for m != 0.
@@ -222,13 +241,17 @@ inline offset run_length(const Marks<Isa> &m, offset t)
     assert(t / 8 + static_cast<offset>(sizeof window) <= static_cast<offset>(sizeof m.tabs));
     std::memcpy(&window, reinterpret_cast<const unsigned char *>(m.tabs) + t / 8, sizeof window);
     // Bits past the window's end shift in as zeros and count as gaps: a
-    // count below CHUNK - 8 is a gap inside it.
+    // count below CHUNK - 8 is a gap inside it. A window of nothing but tabs
+    // gives first_bit(0), which for that reason must not be below CHUNK - 8,
+    // and must not pass CHUNK, the bits the window has checked: the loop
+    // goes on from there.
     offset p = t + static_cast<offset>(Isa::first_bit(~(window >> (t % 8))));
     if (p - t < CHUNK - 8)
         return p - t;
     for (;;) {
         const offset s = p % CHUNK;
         const mask rest = ~(m.tabs[p / CHUNK] >> s); // ones above the chunk's end
+        // A chunk of nothing but tabs from p on must count CHUNK exactly.
         const offset k = rest != 0 ? static_cast<offset>(Isa::first_bit(rest)) : CHUNK;
         p += k;
         if (s + k < CHUNK)
