@@ -330,6 +330,7 @@ TEST(ExpandPath, TakesTheWidestPathTheCpuTakes)
         EXPECT_EQ(takes[kind], expand_path_runs_here(kind)) << names[kind];
         widest = takes[kind] ? kind : widest;
     }
+    EXPECT_FALSE(expand_path_runs_here(EXPAND_AVX512 + 1)) << "a path no build has";
     EXPECT_EQ(widest, expand_path);
 #if defined(__x86_64__) || defined(__i386__)
     EXPECT_NE(EXPAND_PORTABLE, expand_path) << "an x86 build without a vector path";

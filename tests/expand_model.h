@@ -46,7 +46,7 @@ struct WordListing {
 };
 template <class Mask>
 struct WordListing<Mask, true> {
-    static offset list_starts(std::uint16_t *list, Mask first, offset at)
+    static offset list_starts(std::uint16_t *list, Mask first, offset at) noexcept
     {
         constexpr offset CHUNK = sizeof(Mask) * 8;
         offset n = 0;
@@ -64,6 +64,8 @@ struct WordListing<Mask, true> {
 // FIRST_BIT_OF_ZERO, one end or the other of what it may be; list_starts,
 // where LISTS has it, writes every entry it may; and the mask and
 // COUNTS_TABS are parameters. all_paths takes each of them at both ends.
+// Its functions are noexcept, as the expander's are, so that built here
+// with exceptions no call in the expander has a path for one.
 template <class Mask, unsigned FIRST_BIT_OF_ZERO, bool LISTS, bool COUNTS>
 struct WordIsa : WordListing<Mask, LISTS> {
     using mask = Mask;
@@ -72,7 +74,7 @@ struct WordIsa : WordListing<Mask, LISTS> {
                   "first_bit(0) at one end of what the contract allows");
     static constexpr bool COUNTS_TABS = COUNTS;
 
-    static void mark_chunk(const unsigned char *p, mask &tabs, mask &marks)
+    static void mark_chunk(const unsigned char *p, mask &tabs, mask &marks) noexcept
     {
         tabs = marks = 0;
         for (unsigned i = 0; i < CHUNK; ++i) {
@@ -81,22 +83,22 @@ struct WordIsa : WordListing<Mask, LISTS> {
         }
     }
 
-    static void copy_64(unsigned char *out, const unsigned char *in)
+    static void copy_64(unsigned char *out, const unsigned char *in) noexcept
     {
         std::memcpy(out, in, 64);
     }
 
-    static void spaces_64(unsigned char *out)
+    static void spaces_64(unsigned char *out) noexcept
     {
         std::memset(out, ' ', 64);
     }
 
-    static unsigned count_bits(mask m)
+    static unsigned count_bits(mask m) noexcept
     {
         return static_cast<unsigned>(__builtin_popcountll(m));
     }
 
-    static unsigned first_bit(mask m)
+    static unsigned first_bit(mask m) noexcept
     {
         return m == 0 ? FIRST_BIT_OF_ZERO : static_cast<unsigned>(__builtin_ctzll(m));
     }

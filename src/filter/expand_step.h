@@ -18,7 +18,7 @@ namespace {
 // which then stays the next unread byte with left holding the spaces still
 // owed.
 inline bool step_to_special(unsigned char *&in, unsigned char *&out, std::int32_t &left,
-                            std::int32_t stop)
+                            std::int32_t stop) noexcept
 {
     while (in != in_end && out != out_end) {
         const unsigned char c = *in;
@@ -56,11 +56,13 @@ struct CallStart {
 };
 
 // The filter state as a call finds it, which must be one it can work from.
-inline CallStart start_call()
+inline CallStart start_call() noexcept
 {
+    // GCOVR_EXCL_BR_START: assertions
     assert(tab_stop >= 1 && tab_stop <= MAX_TAB_STOP);
     assert(cols_left >= 1 && cols_left <= tab_stop);
     assert(in_pos >= in_buf && in_pos <= in_end && out_pos >= out_buf && out_pos <= out_end);
+    // GCOVR_EXCL_BR_STOP
     return CallStart{in_pos, out_pos, cols_left};
 }
 
@@ -68,7 +70,7 @@ inline CallStart start_call()
 // every output byte is one column, and the column restarts after a CR or LF.
 // Without a line end in this call's output, the column goes on from the one
 // cols_left gave at the start.
-inline std::int32_t left_from_output(const CallStart &start)
+inline std::int32_t left_from_output(const CallStart &start) noexcept
 {
     const unsigned char *line = out_pos;
     while (line != start.out && line[-1] != '\n' && line[-1] != '\r')
@@ -81,11 +83,13 @@ inline std::int32_t left_from_output(const CallStart &start)
 // The contract of expand_block, checked where assertions are compiled in: it
 // returned only at a block end, moved neither position back, and left
 // cols_left where the column its output reached puts it.
-inline void end_call([[maybe_unused]] const CallStart &start)
+inline void end_call([[maybe_unused]] const CallStart &start) noexcept
 {
+    // GCOVR_EXCL_BR_START: assertions
     assert(in_pos == in_end || out_pos == out_end);
     assert(in_pos >= start.in && out_pos >= start.out);
     assert(cols_left == left_from_output(start));
+    // GCOVR_EXCL_BR_STOP
 }
 
 } // namespace

@@ -49,7 +49,9 @@
 // Pointers may have any alignment. Everything here has internal linkage, so
 // each includer gets a copy built for its own instruction set. The bitmaps
 // are read as bytes in places, which takes a little-endian CPU, as every x86
-// is.
+// is. Every function is noexcept: included in code built with exceptions (as
+// the tests are), no call here then has a path for one, which coverage would
+// count as a branch never taken.
 #ifndef PADCOLS_EXPAND_VECTOR_H
 #define PADCOLS_EXPAND_VECTOR_H
 
@@ -124,7 +126,7 @@ struct Marks {
 
 // The highest bit set in m, for m != 0.
 template <class mask>
-inline offset highest_bit(mask m)
+inline offset highest_bit(mask m) noexcept
 {
     const unsigned zeros = sizeof(mask) == 8
                                ? static_cast<unsigned>(__builtin_clzll(m))
@@ -137,7 +139,7 @@ inline offset highest_bit(mask m)
 // the count is overwritten by the next chunk or never read), which needs no
 // branch; more take a loop.
 template <class Isa>
-inline offset list_bits(std::uint16_t *list, typename Isa::mask first, offset at)
+inline offset list_bits(std::uint16_t *list, typename Isa::mask first, offset at) noexcept
 {
     offset n = 0;
     if constexpr (Isa::COUNTS_TABS)
@@ -164,7 +166,7 @@ struct Lists<Isa, std::void_t<decltype(&Isa::list_starts)>> : std::true_type {
 // a start at column col, and lists the runs of tabs: a run starts at a tab
 // whose byte before is not a tab.
 template <class Isa>
-inline void mark_segment(const unsigned char *seg, offset len, offset col, Marks<Isa> &m)
+inline void mark_segment(const unsigned char *seg, offset len, offset col, Marks<Isa> &m) noexcept
 {
     using mask = typename Isa::mask;
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
@@ -201,7 +203,7 @@ inline void mark_segment(const unsigned char *seg, offset len, offset col, Marks
 // the CHUNK bits that end at p finds it unless all are clear; then whole
 // words are looked at backwards, down to the virtual mark at the latest.
 template <class Isa>
-inline offset since_mark(const Marks<Isa> &m, offset p)
+inline offset since_mark(const Marks<Isa> &m, offset p) noexcept
 {
     using mask = typename Isa::mask;
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
@@ -212,7 +214,7 @@ inline offset since_mark(const Marks<Isa> &m, offset p)
     const offset last = (p - 1) >> 3;
     // p >= 0, so the read starts in the word before the segment's at the
     // earliest, and it ends in the byte of bit p - 1 of the segment.
-    assert(p >= 0 && last + 1 <= Chunks<Isa>::PER_SEGMENT * BYTES);
+    assert(p >= 0 && last + 1 <= Chunks<Isa>::PER_SEGMENT * BYTES); // GCOVR_EXCL_BR_LINE: assertion
     mask window;
     std::memcpy(&window, bytes + last + 1 - BYTES, BYTES);
     // Bit p - 1 to the top; the bits from p on fall off.
@@ -232,13 +234,15 @@ inline offset since_mark(const Marks<Isa> &m, offset p)
 // The number of tabs in the run that starts at t. One unaligned read of the
 // bits covers runs shorter than CHUNK - 8; longer ones go a chunk at a time.
 template <class Isa>
-inline offset run_length(const Marks<Isa> &m, offset t)
+inline offset run_length(const Marks<Isa> &m, offset t) noexcept
 {
     using mask = typename Isa::mask;
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     mask window;
     // t lies in the segment, so the read ends in the two zero chunks after.
+    // GCOVR_EXCL_BR_START: assertion
     assert(t / 8 + static_cast<offset>(sizeof window) <= static_cast<offset>(sizeof m.tabs));
+    // GCOVR_EXCL_BR_STOP
     std::memcpy(&window, reinterpret_cast<const unsigned char *>(m.tabs) + t / 8, sizeof window);
     // Bits past the window's end shift in as zeros and count as gaps: a
     // count below CHUNK - 8 is a gap inside it. A window of nothing but tabs
@@ -268,9 +272,9 @@ static_assert(MAX_SEGMENT + MAX_TAB_STOP <= MOD_REACH, "a column could pass the 
 // (2^32 - 1) / stop, the quotient taken from the product is exact or one too
 // small for x below MOD_REACH, which one subtraction mends.
 template <bool POWER_OF_TWO>
-inline offset mod_stop(offset x, offset stop, std::uint32_t reciprocal)
+inline offset mod_stop(offset x, offset stop, std::uint32_t reciprocal) noexcept
 {
-    assert(x >= 0 && x < MOD_REACH);
+    assert(x >= 0 && x < MOD_REACH); // GCOVR_EXCL_BR_LINE: assertion
     const std::uint32_t ux = static_cast<std::uint32_t>(x);
     const std::uint32_t ustop = static_cast<std::uint32_t>(stop);
     if (POWER_OF_TWO)
@@ -302,7 +306,7 @@ struct Cursor {
 
 // The column at position p of a marked segment.
 template <class Isa, bool POWER_OF_TWO>
-inline offset column_at(const Marks<Isa> &m, offset p, Stop s)
+inline offset column_at(const Marks<Isa> &m, offset p, Stop s) noexcept
 {
     return mod_stop<POWER_OF_TWO>(since_mark(m, p), s.stop, s.reciprocal);
 }
@@ -311,7 +315,7 @@ inline offset column_at(const Marks<Isa> &m, offset p, Stop s)
 // of line: fills that long are rare in text, and the walk's loop takes
 // fewer instructions without a loop inside it.
 template <class Isa>
-[[gnu::noinline]] void more_spaces(unsigned char *out, offset n)
+[[gnu::noinline]] void more_spaces(unsigned char *out, offset n) noexcept
 {
     for (offset k = STORE; k < n; k += STORE)
         Isa::spaces_64(out + k);
@@ -323,10 +327,10 @@ template <class Isa>
 // and input for. Returns the end of the spaces.
 template <class Isa>
 inline unsigned char *put_text_and_spaces(unsigned char *out, const unsigned char *in, offset text,
-                                          offset n)
+                                          offset n) noexcept
 {
-    assert(in + text + STORE_SLACK <= in_end);
-    assert(out + text + n + STORE_SLACK <= out_end);
+    assert(in + text + STORE_SLACK <= in_end);       // GCOVR_EXCL_BR_LINE: assertion
+    assert(out + text + n + STORE_SLACK <= out_end); // GCOVR_EXCL_BR_LINE: assertion
     Isa::copy_64(out, in);
     for (offset k = STORE; k < text; k += STORE)
         Isa::copy_64(out + k, in + k);
@@ -340,7 +344,7 @@ inline unsigned char *put_text_and_spaces(unsigned char *out, const unsigned cha
 // Writes exactly n spaces, a whole store at a time while whole stores fit
 // (the C runtime's memset is slow on some systems), the rest with memset.
 template <class Isa>
-inline void fill_spaces(unsigned char *out, offset n)
+inline void fill_spaces(unsigned char *out, offset n) noexcept
 {
     offset k = 0;
     for (; k + STORE <= n; k += STORE)
@@ -359,7 +363,8 @@ struct Piece {
 // the text, or on the tab of the run that is not finished, with the spaces
 // it still owes.
 template <class Isa, bool POWER_OF_TWO>
-inline bool put_exactly(const Marks<Isa> &m, const Segment &segment, Stop s, Piece piece, Cursor &c)
+inline bool put_exactly(const Marks<Isa> &m, const Segment &segment, Stop s, Piece piece,
+                        Cursor &c) noexcept
 {
     const offset room = out_end - c.out;
     if (room < piece.t - piece.src) {
@@ -390,7 +395,7 @@ inline bool put_exactly(const Marks<Isa> &m, const Segment &segment, Stop s, Pie
 // where there is room, and otherwise copied exactly; then the output may
 // fill, and false comes back with the cursor where it did.
 template <class Isa, bool POWER_OF_TWO, bool CHECKED>
-inline bool walk_runs(const Marks<Isa> &m, const Segment &segment, Stop s, Cursor &c)
+inline bool walk_runs(const Marks<Isa> &m, const Segment &segment, Stop s, Cursor &c) noexcept
 {
     unsigned char *const seg = segment.start;
     unsigned char *out = c.out;
@@ -439,7 +444,7 @@ inline bool walk_runs(const Marks<Isa> &m, const Segment &segment, Stop s, Curso
 // whatever it holds. Once that is less than a chunk, it need not be longer
 // than the room.
 template <class Isa>
-inline offset segment_length(const unsigned char *start, offset room, offset stop)
+inline offset segment_length(const unsigned char *start, offset room, offset stop) noexcept
 {
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     offset len = (in_end - start) / CHUNK * CHUNK;
@@ -454,7 +459,7 @@ inline offset segment_length(const unsigned char *start, offset room, offset sto
 // follow it. This is the one place that decides.
 template <class Isa>
 inline bool fits_unchecked(const Marks<Isa> &m, const Segment &segment, const unsigned char *out,
-                           offset stop)
+                           offset stop) noexcept
 {
     const offset most =
         Isa::COUNTS_TABS ? segment.len + m.tab_count * (stop - 1) : segment.len * stop;
@@ -465,7 +470,7 @@ inline bool fits_unchecked(const Marks<Isa> &m, const Segment &segment, const un
 // Expands one segment of whole chunks from c.in: marks it, then walks it.
 // Returns false when the output block filled, with the cursor where it did.
 template <class Isa, bool POWER_OF_TWO>
-inline bool expand_segment(Cursor &c, Stop s)
+inline bool expand_segment(Cursor &c, Stop s) noexcept
 {
     const Segment segment{c.in, segment_length<Isa>(c.in, out_end - c.out, s.stop)};
     Marks<Isa> m;
@@ -478,7 +483,7 @@ inline bool expand_segment(Cursor &c, Stop s)
 // The whole of expand_block's work: segments while whole chunks of input
 // and some output room remain, then the byte step for what is left.
 template <class Isa>
-inline void expand_vector()
+inline void expand_vector() noexcept
 {
     constexpr offset CHUNK = Chunks<Isa>::SIZE;
     const CallStart start = start_call();
