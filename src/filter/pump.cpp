@@ -14,10 +14,15 @@
 // before it. write_block writes the n bytes at buf to standard output and
 // returns how many were written, n unless a write failed.
 //
-// On a POSIX system a standard input or output left non-blocking is waited
-// for (poll) when a read or write finds it not ready (EAGAIN), and the
-// request goes on from where it stopped; a blocking one sees the same reads
-// and writes as an unbuffered fread and fwrite would make.
+// Each read asks for all that the block still lacks, and each POSIX write
+// for all of the block that is left, so each takes one request a block
+// unless the system hands over or takes less at a time (as a pipe may). On a
+// POSIX system both go straight to the descriptors, and a standard input or
+// output left non-blocking is waited for (poll) when a read or write finds
+// it not ready (EAGAIN), the request going on from where it stopped. On
+// Windows reads go to _read, and writes through fwrite to a standard output
+// the entry has made unbuffered, so that each block reaches the system
+// before fwrite returns.
 #ifdef _WIN32
 
 #include <io.h>

@@ -22,13 +22,16 @@ int main(int argc, char **argv)
         set_tab_stop(argv[1]);
 
     set_binary_mode();
-    // Unbuffered streams: every read asks the system for exactly what the
-    // pump asks for, and every output block goes out as one write whose
-    // failure is seen at that block. Should a stream stay buffered, the
-    // output is the same and a write failure is still seen, at the latest
-    // when standard output is closed below.
-    static_cast<void>(std::setvbuf(stdin, nullptr, _IONBF, 0));
+#ifdef _WIN32
+    // The pump writes through fwrite on Windows (everywhere else, and for
+    // every read, it goes around stdio). Unbuffered, what each fwrite is
+    // given reaches the system before it returns, not when a later block
+    // fills the runtime's buffer or at exit, and a failure to write it is
+    // seen at that block. Should the stream stay buffered, the output is the
+    // same and a write failure is still seen, at the latest when standard
+    // output is closed below.
     static_cast<void>(std::setvbuf(stdout, nullptr, _IONBF, 0));
+#endif
 
     cols_left = tab_stop;
     pump();

@@ -1,4 +1,6 @@
-// The only steps that differ between operating systems.
+// The front end's steps that differ between operating systems. The entry
+// point (main.cpp) and the pump's reads and writes (filter/pump.cpp) differ
+// as well, in place.
 #ifndef PADCOLS_PLATFORM_H
 #define PADCOLS_PLATFORM_H
 
