@@ -62,9 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string input(reinterpret_cast<const char *>(data) + 6, length);
     const std::string expected = reference_expand(input, stop);
 
+    // One output string for every path and input: kept at its largest, it
+    // needs no new pages for each.
+    static std::string out;
     for (std::size_t p = 0; p < path_count; ++p) {
         void (*const path)() = paths[p];
-        std::string out;
+        out.clear();
         const std::string fault =
             expand_in_pieces(input, stop, path, Sizes{seed}, Sizes{seed * 2654435761u | 1}, out);
         if (!fault.empty() || out != expected) {

@@ -156,6 +156,25 @@ inline void load_input(const char *bytes, std::size_t n)
     std::memcpy(in_pos, bytes, n);
 }
 
+// Where the last line in [begin, end) starts: after its last CR or LF, or at
+// begin. With glibc, memrchr finds it, which keeps fuzz_expand fast on the
+// hundreds of kilobytes a wide tab stop makes; elsewhere a plain loop does.
+inline const unsigned char *last_line(const unsigned char *begin, const unsigned char *end)
+{
+#ifdef __GLIBC__
+    const unsigned char *line = begin;
+    for (const int line_end : {'\n', '\r'})
+        if (const void *p = memrchr(begin, line_end, static_cast<std::size_t>(end - begin)))
+            line = std::max(line, static_cast<const unsigned char *>(p) + 1);
+    return line;
+#else
+    const unsigned char *line = end;
+    while (line != begin && line[-1] != '\n' && line[-1] != '\r')
+        --line;
+    return line;
+#endif
+}
+
 // Runs path over input: each time the input block is empty it is refilled
 // with refill() bytes (at least 1, at most BLOCK_SIZE), and each call gets
 // room() bytes of free output (at least 1), which are drained after it.
@@ -184,8 +203,8 @@ std::string expand_in_pieces(const std::string &input, int stop, void (*path)(),
         if (in_pos != in_end && out_pos != out_end)
             return "returned with input left and output room";
         // The column the output has reached says what cols_left must be.
-        for (const unsigned char *p = first; p != out_pos; ++p)
-            column = *p == '\n' || *p == '\r' ? 0 : column + 1;
+        const unsigned char *const line = last_line(first, out_pos);
+        column = (line == first ? column : 0) + static_cast<std::size_t>(out_pos - line);
         const long owed = stop - static_cast<long>(column % static_cast<std::size_t>(stop));
         if (cols_left != owed)
             return "cols_left " + std::to_string(cols_left) + " after " +
