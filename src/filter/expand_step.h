@@ -10,7 +10,6 @@
 #include <cassert>
 #include <cstddef>
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -77,7 +76,10 @@ inline std::int32_t left_from_output(const CallStart &start) noexcept
     // with memchr. A look at every byte took more than half of fuzz_expand's
     // time, on the long runs of spaces that wide tab stops make.
     const unsigned char *line = start.out;
-    for (const int line_end : {'\n', '\r'})
+    // An array, not an initializer_list: the vector objects that include
+    // this must define no function the rest of the program could call.
+    static const unsigned char line_ends[] = {'\n', '\r'};
+    for (const unsigned char line_end : line_ends)
         for (const unsigned char *p = start.out; p != out_pos; line = p > line ? p : line) {
             p = static_cast<const unsigned char *>(
                 std::memchr(p, line_end, static_cast<std::size_t>(out_pos - p)));
