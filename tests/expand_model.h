@@ -7,6 +7,7 @@
 #define PADCOLS_EXPAND_MODEL_H
 
 #include "filter/expand_paths.h"
+#include "filter/expand_step.h"
 #include "filter/filter_state.h"
 
 #include <algorithm>
@@ -154,25 +155,6 @@ inline void load_input(const char *bytes, std::size_t n)
 {
     in_pos = in_buf + BLOCK_SIZE - n;
     std::memcpy(in_pos, bytes, n);
-}
-
-// Where the last line in [begin, end) starts: after its last CR or LF, or at
-// begin. With glibc, memrchr finds it, which keeps fuzz_expand fast on the
-// hundreds of kilobytes a wide tab stop makes; elsewhere a plain loop does.
-inline const unsigned char *last_line(const unsigned char *begin, const unsigned char *end)
-{
-#ifdef __GLIBC__
-    const unsigned char *line = begin;
-    for (const int line_end : {'\n', '\r'})
-        if (const void *p = memrchr(begin, line_end, static_cast<std::size_t>(end - begin)))
-            line = std::max(line, static_cast<const unsigned char *>(p) + 1);
-    return line;
-#else
-    const unsigned char *line = end;
-    while (line != begin && line[-1] != '\n' && line[-1] != '\r')
-        --line;
-    return line;
-#endif
 }
 
 // Runs path over input: each time the input block is empty it is refilled

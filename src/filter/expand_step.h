@@ -66,27 +66,30 @@ inline CallStart start_call() noexcept
     return CallStart{in_pos, out_pos, cols_left};
 }
 
+// Where the last line of the bytes from begin to end starts: after their
+// last CR or LF, or at begin. The LFs are found with memchr, then the CRs
+// after the last of them (one before it ends no line that lasts): a look at
+// every byte took more than half of fuzz_expand's time, on the long runs of
+// spaces that wide tab stops make.
+inline const unsigned char *last_line(const unsigned char *begin, const unsigned char *end) noexcept
+{
+    const unsigned char *line = begin;
+    // An array, not an initializer_list: the vector objects that include
+    // this must define no function the rest of the program could call.
+    static const unsigned char line_ends[] = {'\n', '\r'};
+    for (const unsigned char line_end : line_ends)
+        while (const void *p = std::memchr(line, line_end, static_cast<std::size_t>(end - line)))
+            line = static_cast<const unsigned char *>(p) + 1;
+    return line;
+}
+
 // cols_left as the output of the call that started at start says it must be:
 // every output byte is one column, and the column restarts after a CR or LF.
 // Without a line end in this call's output, the column goes on from the one
 // cols_left gave at the start.
 inline std::int32_t left_from_output(const CallStart &start) noexcept
 {
-    // Where the output's last line starts: after its last CR or LF, found
-    // with memchr. A look at every byte took more than half of fuzz_expand's
-    // time, on the long runs of spaces that wide tab stops make.
-    const unsigned char *line = start.out;
-    // An array, not an initializer_list: the vector objects that include
-    // this must define no function the rest of the program could call.
-    static const unsigned char line_ends[] = {'\n', '\r'};
-    for (const unsigned char line_end : line_ends)
-        for (const unsigned char *p = start.out; p != out_pos; line = p > line ? p : line) {
-            p = static_cast<const unsigned char *>(
-                std::memchr(p, line_end, static_cast<std::size_t>(out_pos - p)));
-            if (p == nullptr)
-                break;
-            ++p;
-        }
+    const unsigned char *const line = last_line(start.out, out_pos);
     const std::ptrdiff_t column =
         (line == start.out ? tab_stop - start.left : 0) + (out_pos - line);
     return static_cast<std::int32_t>(tab_stop - column % tab_stop);
