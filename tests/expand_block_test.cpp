@@ -349,6 +349,117 @@ TEST(ExpandPath, TakesTheWidestPathTheCpuTakes)
         }
 }
 
+#if PADCOLS_HAVE_SSE2
+// A bit of what a CPU reports, as Intel's Software Developer's Manual (vol.
+// 2A, CPUID; vol. 1, XCR0 in the chapter on XSAVE) and AMD's Programmer's
+// Manual (vol. 3, CPUID) number them.
+struct Feature {
+    unsigned CpuReport::*word;
+    unsigned bit;
+};
+const Feature SSE2{&CpuReport::leaf_1_edx, 26};
+const Feature POPCNT{&CpuReport::leaf_1_ecx, 23};
+const Feature OSXSAVE{&CpuReport::leaf_1_ecx, 27};
+const Feature AVX{&CpuReport::leaf_1_ecx, 28};
+const Feature BMI1{&CpuReport::leaf_7_ebx, 3};
+const Feature AVX2{&CpuReport::leaf_7_ebx, 5};
+const Feature BMI2{&CpuReport::leaf_7_ebx, 8};
+const Feature AVX512F{&CpuReport::leaf_7_ebx, 16};
+const Feature AVX512BW{&CpuReport::leaf_7_ebx, 30};
+const Feature AVX512VBMI2{&CpuReport::leaf_7_ecx, 6};
+const Feature LZCNT{&CpuReport::extended_1_ecx, 5}; // AMD calls it ABM
+// XCR0: the x87, SSE (xmm) and AVX (upper ymm) state; the opmask, upper zmm
+// and upper sixteen zmm registers; MPX's and the protection keys' state.
+constexpr unsigned X87 = 0x1, XMM = 0x2, YMM = 0x4, OPMASK = 0x20, ZMM = 0xc0, MPX = 0x18,
+                   PKRU = 0x200;
+
+// A CPU as a profile: its highest leaves, the features among those above that
+// it reports, what its system sets in XCR0 (0 where it has not enabled XSAVE,
+// as the program reads it then), and the path it must get from a build that
+// has every path.
+struct Profile {
+    const char *name;
+    unsigned highest_leaf, highest_extended_leaf;
+    std::vector<Feature> features;
+    unsigned xcr0;
+    int path;
+};
+
+std::vector<Feature> operator+(std::vector<Feature> a, const std::vector<Feature> &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<Feature> operator-(std::vector<Feature> a, const Feature &gone)
+{
+    a.erase(
+        std::remove_if(a.begin(), a.end(),
+                       [&](const Feature &f) { return f.word == gone.word && f.bit == gone.bit; }),
+        a.end());
+    return a;
+}
+
+// What each generation adds that the choice reads.
+const std::vector<Feature> SANDY_BRIDGE{SSE2, POPCNT, OSXSAVE, AVX};
+const std::vector<Feature> HASWELL = SANDY_BRIDGE + std::vector<Feature>{AVX2, BMI1, BMI2, LZCNT};
+const std::vector<Feature> SKYLAKE_SP = HASWELL + std::vector<Feature>{AVX512F, AVX512BW};
+const std::vector<Feature> ICE_LAKE = SKYLAKE_SP + std::vector<Feature>{AVX512VBMI2};
+constexpr unsigned AVX_STATE = X87 | XMM | YMM, AVX512_STATE = AVX_STATE | OPMASK | ZMM;
+
+const Profile profiles[] = {
+    {"no CPUID (a 486)", 0, 0, {}, 0, EXPAND_PORTABLE},
+    {"Pentium III: no SSE2", 3, 0, {}, 0, EXPAND_PORTABLE},
+    {"Pentium 4", 2, 0x80000004, {SSE2}, 0, EXPAND_SSE2},
+    {"qemu64: SSE2 without POPCNT or XSAVE", 0xd, 0x8000000a, {SSE2}, 0, EXPAND_SSE2},
+    {"Sandy Bridge: AVX without AVX2", 0xd, 0x80000008, SANDY_BRIDGE, AVX_STATE, EXPAND_SSE2},
+    {"Haswell", 0xd, 0x80000008, HASWELL, AVX_STATE, EXPAND_AVX2},
+    {"Haswell without BMI1", 0xd, 0x80000008, HASWELL - BMI1, AVX_STATE, EXPAND_SSE2},
+    {"Haswell without BMI2", 0xd, 0x80000008, HASWELL - BMI2, AVX_STATE, EXPAND_SSE2},
+    {"Haswell without AVX2", 0xd, 0x80000008, HASWELL - AVX2, AVX_STATE, EXPAND_SSE2},
+    {"Haswell without AVX", 0xd, 0x80000008, HASWELL - AVX, AVX_STATE, EXPAND_SSE2},
+    {"Haswell without POPCNT", 0xd, 0x80000008, HASWELL - POPCNT, AVX_STATE, EXPAND_SSE2},
+    {"Haswell without SSE2", 0xd, 0x80000008, HASWELL - SSE2, AVX_STATE, EXPAND_PORTABLE},
+    // Leaf 7 past the highest leaf: what the CPU answers for it is not leaf 7.
+    {"Haswell with its highest leaf set to 6", 6, 0x80000008, HASWELL, AVX_STATE, EXPAND_SSE2},
+    {"Haswell, the system not saving ymm", 0xd, 0x80000008, HASWELL, X87 | XMM, EXPAND_SSE2},
+    {"Haswell, the system without XSAVE", 0xd, 0x80000008, HASWELL - OSXSAVE, 0, EXPAND_SSE2},
+    {"Skylake-SP: AVX-512 F and BW, no VBMI2", 0x16, 0x80000008, SKYLAKE_SP,
+     AVX512_STATE | MPX | PKRU, EXPAND_AVX2},
+    {"Knights Landing: AVX-512 F without BW", 0xd, 0x80000008, SKYLAKE_SP - AVX512BW, AVX512_STATE,
+     EXPAND_AVX2},
+    {"Ice Lake server", 0x1b, 0x80000008, ICE_LAKE, AVX512_STATE | PKRU, EXPAND_AVX512},
+    {"Zen 4", 0x10, 0x80000028, ICE_LAKE, AVX512_STATE | PKRU, EXPAND_AVX512},
+    {"Ice Lake, the system saving ymm but not the opmask and zmm state", 0x1b, 0x80000008, ICE_LAKE,
+     AVX_STATE, EXPAND_AVX2},
+    {"Ice Lake, AVX-512 F hidden by its hypervisor", 0x1b, 0x80000008, ICE_LAKE - AVX512F,
+     AVX512_STATE, EXPAND_AVX2},
+    {"Ice Lake without LZCNT", 0x1b, 0x80000008, ICE_LAKE - LZCNT, AVX512_STATE, EXPAND_AVX2},
+    {"Ice Lake without leaf 0x80000001", 0x1b, 0x80000000, ICE_LAKE, AVX512_STATE, EXPAND_AVX2},
+    {"Ice Lake without BMI2", 0x1b, 0x80000008, ICE_LAKE - BMI2, AVX512_STATE, EXPAND_SSE2},
+    {"Ice Lake without POPCNT", 0x1b, 0x80000008, ICE_LAKE - POPCNT, AVX512_STATE, EXPAND_SSE2},
+};
+
+// The choice from what a CPU reports: each profile gets its path, or the
+// widest this build has below it, and runs each path up to that one.
+TEST(ExpandPath, ChoosesFromWhatTheCpuReports)
+{
+    const int widest_built = PADCOLS_HAVE_AVX512 ? EXPAND_AVX512 : EXPAND_AVX2;
+    for (const Profile &p : profiles) {
+        CpuReport cpu{};
+        cpu.highest_leaf = p.highest_leaf;
+        cpu.highest_extended_leaf = p.highest_extended_leaf;
+        for (const Feature &f : p.features)
+            cpu.*f.word |= 1u << f.bit;
+        cpu.xcr0 = p.xcr0;
+        const int path = std::min(p.path, widest_built);
+        EXPECT_EQ(path, fastest_path_on(cpu)) << p.name;
+        for (int kind = EXPAND_PORTABLE; kind <= EXPAND_AVX512 + 1; ++kind)
+            EXPECT_EQ(kind <= path, path_runs_on(kind, cpu)) << p.name << ", path " << kind;
+    }
+}
+#endif
+
 INSTANTIATE_TEST_SUITE_P(Paths, ExpandBlock, testing::ValuesIn(all_paths),
                          [](const testing::TestParamInfo<TestedPath> &info) {
                              return info.param.name;

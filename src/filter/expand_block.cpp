@@ -3,82 +3,105 @@
 #include "filter_state.h"
 #include "expand_paths.h"
 
-#include <initializer_list>
-
 #if PADCOLS_HAVE_SSE2
 #include <cpuid.h>
+
+#include <initializer_list>
 #endif
 
-// Asks the CPU directly, with as few CPUID instructions as the answer takes:
-// in a virtual machine each one traps to the hypervisor, and the compiler's
-// own feature probe, which asks for everything, adds tens of microseconds to
-// every start.
+#if PADCOLS_HAVE_SSE2
+// Asks the CPU once, with as few instructions as the answer takes: in a
+// virtual machine each CPUID traps to the hypervisor, and the compiler's own
+// feature probe, which asks for everything, adds tens of microseconds to
+// every start. CPUID answers any leaf without a fault; XGETBV faults unless
+// the system has turned it on, which leaf 1 reports as OSXSAVE.
+static CpuReport ask_the_cpu()
+{
+    CpuReport cpu{};
+    unsigned a, b, d; // the registers the report leaves out
+    cpu.highest_leaf = __get_cpuid_max(0, nullptr);
+    if (cpu.highest_leaf == 0) // GCOVR_EXCL_BR_LINE: every CPU that runs the tests has CPUID
+        return cpu;            // GCOVR_EXCL_LINE: as above
+    __cpuid(1, a, b, cpu.leaf_1_ecx, cpu.leaf_1_edx);
+    __cpuid_count(7, 0, a, cpu.leaf_7_ebx, cpu.leaf_7_ecx, d);
+    cpu.highest_extended_leaf = __get_cpuid_max(0x80000000, nullptr);
+    __cpuid(0x80000001, a, b, cpu.extended_1_ecx, d);
+    // GCOVR_EXCL_BR_START: this CPU's answer; the runs under emulated CPUs take the other side
+    if (cpu.leaf_1_ecx & bit_OSXSAVE) {
+        unsigned xcr0_high;
+        __asm__("xgetbv" : "=a"(cpu.xcr0), "=d"(xcr0_high) : "c"(0));
+    }
+    // GCOVR_EXCL_BR_STOP
+    return cpu;
+}
+
+bool path_runs_on(int path, const CpuReport &cpu)
+{
+    const bool sse2 = cpu.highest_leaf >= 1 && (cpu.leaf_1_edx & bit_SSE2);
+    // AVX2 and AVX-512 also need the system to save their registers, which
+    // it says in XCR0 (0 in the report where OSXSAVE says it cannot be read):
+    // for AVX2 bits 1 and 2 (the SSE and AVX state, the ymm registers), for
+    // AVX-512 also bits 5 to 7 (the opmask registers and the 512-bit state).
+    const bool avx2 = sse2 && cpu.highest_leaf >= 7 && (cpu.xcr0 & 0x06) == 0x06 &&
+                      (cpu.leaf_1_ecx & bit_AVX) && (cpu.leaf_1_ecx & bit_POPCNT) &&
+                      (cpu.leaf_7_ebx & bit_AVX2) && (cpu.leaf_7_ebx & bit_BMI) &&
+                      (cpu.leaf_7_ebx & bit_BMI2);
+    const bool avx512 = avx2 && (cpu.xcr0 & 0xe0) == 0xe0 && (cpu.leaf_7_ebx & bit_AVX512F) &&
+                        (cpu.leaf_7_ebx & bit_AVX512BW) && (cpu.leaf_7_ecx & bit_AVX512VBMI2) &&
+                        cpu.highest_extended_leaf >= 0x80000001 && (cpu.extended_1_ecx & bit_LZCNT);
+    switch (path) {
+    case EXPAND_PORTABLE:
+        return true;
+    case EXPAND_SSE2:
+        return sse2;
+    case EXPAND_AVX2:
+        return PADCOLS_HAVE_AVX2 && avx2;
+    case EXPAND_AVX512:
+        return PADCOLS_HAVE_AVX512 && avx512;
+    default:
+        return false; // a path no build has
+    }
+}
+
+int fastest_path_on(const CpuReport &cpu)
+{
+    for (const int path : {EXPAND_AVX512, EXPAND_AVX2, EXPAND_SSE2})
+        if (path_runs_on(path, cpu))
+            return path;
+    return EXPAND_PORTABLE;
+}
+
 bool expand_path_runs_here(int path)
 {
-    if (path == EXPAND_PORTABLE)
-        return true;
-#if PADCOLS_HAVE_SSE2
-    const unsigned top = __get_cpuid_max(0, nullptr);
-    if (top < 1)      // GCOVR_EXCL_BR_LINE: CPU choice; every CPU with SSE2 answers leaf 1
-        return false; // GCOVR_EXCL_LINE: as above
-    unsigned a, b, c, d;
-    __cpuid(1, a, b, c, d);
-    if (path == EXPAND_SSE2)
-        return (d & bit_SSE2) != 0;
-#if PADCOLS_HAVE_AVX2
-    if (path == EXPAND_AVX2 || path == EXPAND_AVX512) {
-        // AVX2 and AVX-512 also need the system to save their registers (XCR0
-        // bits 1 and 2; for AVX-512 also bits 5 to 7, the opmask registers
-        // and the 512-bit state), which it says through OSXSAVE and XGETBV.
-        const unsigned saved = path == EXPAND_AVX2 ? 0x06 : 0xe6;
-        // GCOVR_EXCL_BR_START: CPU choice; the other sides are other CPUs' answers
-        if (top < 7 || !(c & bit_OSXSAVE) || !(c & bit_AVX) || !(c & bit_POPCNT))
-            return false; // GCOVR_EXCL_LINE: only on an x86 CPU without AVX, OSXSAVE or POPCNT
-        unsigned xcr0, xcr0_high;
-        __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
-        if ((xcr0 & saved) != saved)
-            return false; // GCOVR_EXCL_LINE: only where the system does not save those registers
-        __cpuid_count(7, 0, a, b, c, d);
-        const bool avx2 = (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2);
-        // GCOVR_EXCL_BR_STOP
-        if (path == EXPAND_AVX2)
-            return avx2;
-#if PADCOLS_HAVE_AVX512
-        // GCOVR_EXCL_BR_START: CPU choice; the other sides are other CPUs' answers
-        const bool avx512 = (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI2);
-        __cpuid(0x80000001, a, b, c, d);
-        return avx2 && avx512 && (c & bit_LZCNT);
-        // GCOVR_EXCL_BR_STOP
-#endif
-    }
-#endif
-#endif
-    return false; // a path this build does not have
+    return path_runs_on(path, ask_the_cpu());
 }
 
-static int fastest_expand_path()
+const int expand_path = fastest_path_on(ask_the_cpu());
+#else
+// Builds for other CPUs have the portable path alone.
+bool expand_path_runs_here(int path)
 {
-    // GCOVR_EXCL_BR_START: CPU choice; a CPU without AVX-512 goes on down the list
-    for (const int path : {EXPAND_AVX512, EXPAND_AVX2, EXPAND_SSE2})
-        if (expand_path_runs_here(path))
-            return path;
-    // GCOVR_EXCL_BR_STOP
-    return EXPAND_PORTABLE; // GCOVR_EXCL_LINE: only on a CPU without SSE2 or a build without it
+    return path == EXPAND_PORTABLE;
 }
 
-const int expand_path = fastest_expand_path();
+const int expand_path = EXPAND_PORTABLE;
+#endif
 
+// Which branch runs is the CPU's choice, so a native run takes only this
+// CPU's. The unit tests under emulated CPUs take the SSE2 and AVX2 branches
+// too, and every run of them checks that expand_block ran the path
+// expand_path names.
 void expand_block()
 {
 #if PADCOLS_HAVE_AVX512
-    if (expand_path == EXPAND_AVX512) { // GCOVR_EXCL_BR_LINE: CPU choice, as above
-        // GCOVR_EXCL_START: only on a CPU with AVX-512 (the unit tests also run it directly)
+    if (expand_path == EXPAND_AVX512) { // GCOVR_EXCL_BR_LINE: the CPU's choice
+        // GCOVR_EXCL_START: only on a CPU with AVX-512 VBMI2
         expand_block_avx512();
         return;
         // GCOVR_EXCL_STOP
     }
 #endif
-    // GCOVR_EXCL_START: only on a CPU without AVX-512 or a build without it
+    // GCOVR_EXCL_START: only on a CPU without AVX-512 VBMI2 or a build without it
 #if PADCOLS_HAVE_AVX2
     if (expand_path == EXPAND_AVX2) {
         expand_block_avx2();

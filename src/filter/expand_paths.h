@@ -28,6 +28,30 @@ extern const int expand_path;
 // Whether this build has the path and the CPU running it can execute it.
 bool expand_path_runs_here(int path);
 
+#if PADCOLS_HAVE_SSE2
+// What an x86 CPU and the system on it report, as far as the choice of path
+// reads it: the CPUID leaves that name the instructions, and XCR0, which says
+// which registers the system saves on a task switch. A leaf past the highest
+// one the CPU reports holds whatever the CPU answered for it, which the
+// choice ignores.
+struct CpuReport {
+    unsigned highest_leaf;          // leaf 0, EAX; 0 where there is no CPUID
+    unsigned leaf_1_ecx;            // leaf 1: AVX, POPCNT; OSXSAVE, whether XCR0 can be read
+    unsigned leaf_1_edx;            // leaf 1: SSE2
+    unsigned leaf_7_ebx;            // leaf 7, subleaf 0: AVX2, BMI1, BMI2, AVX-512 F and BW
+    unsigned leaf_7_ecx;            // leaf 7, subleaf 0: AVX-512 VBMI2
+    unsigned highest_extended_leaf; // leaf 0x80000000, EAX
+    unsigned extended_1_ecx;        // leaf 0x80000001: LZCNT
+    unsigned xcr0;                  // its low half; 0 unless leaf 1 reports OSXSAVE
+};
+
+// Whether this build has the path and a CPU that reports cpu can execute it.
+bool path_runs_on(int path, const CpuReport &cpu);
+
+// The fastest path this build has that a CPU that reports cpu can execute.
+int fastest_path_on(const CpuReport &cpu);
+#endif
+
 // Machine words, on any target.
 void expand_block_portable();
 
