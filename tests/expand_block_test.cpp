@@ -26,6 +26,30 @@ void PrintTo(const TestedPath &path, std::ostream *os)
     *os << path.name;
 }
 
+// Which path expand_block ran last. The linker wraps each path's entry point
+// (tests/CMakeLists.txt): every call of expand_block_sse2 in this program,
+// expand_block's among them, reaches __wrap__Z17expand_block_sse2v, which
+// notes the path and calls the real one, __real__Z17expand_block_sse2v. The
+// names are the entry points' as the compiler mangles them.
+static int path_that_ran = -1;
+#define NOTE_PATH(kind, entry)                                                                     \
+    extern "C" void __real_##entry();                                                              \
+    extern "C" void __wrap_##entry()                                                               \
+    {                                                                                              \
+        path_that_ran = kind;                                                                      \
+        __real_##entry();                                                                          \
+    }
+NOTE_PATH(EXPAND_PORTABLE, _Z21expand_block_portablev)
+#if PADCOLS_HAVE_SSE2
+NOTE_PATH(EXPAND_SSE2, _Z17expand_block_sse2v)
+#endif
+#if PADCOLS_HAVE_AVX2
+NOTE_PATH(EXPAND_AVX2, _Z17expand_block_avx2v)
+#endif
+#if PADCOLS_HAVE_AVX512
+NOTE_PATH(EXPAND_AVX512, _Z19expand_block_avx512v)
+#endif
+
 namespace {
 
 // The path under test.
@@ -342,10 +366,12 @@ TEST(ExpandPath, TakesTheWidestPathTheCpuTakes)
     for (const int stop : {3, 8})
         for (const std::size_t room : {std::size_t(100), BLOCK_SIZE}) {
             std::string out;
+            path_that_ran = -1;
             EXPECT_EQ("", expand_in_pieces(
                               input, stop, expand_block, [] { return BLOCK_SIZE; },
                               [room] { return room; }, out));
             EXPECT_EQ(reference_expand(input, stop), out) << "stop " << stop << ", room " << room;
+            EXPECT_EQ(expand_path, path_that_ran) << "the path expand_block ran";
         }
 }
 
