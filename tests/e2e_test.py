@@ -617,6 +617,32 @@ def trace_calls(args, data, extra=(), stdout=subprocess.DEVNULL):
 @unittest.skipIf(WINDOWS, LINUX_ONLY)
 @unittest.skipIf(QEMU_USER, "traces the system calls padcols makes with strace, which would see those "
                             "of qemu; needs a native build")
+class EmulatedCpus(PadcolsTest):
+    """padcols for x86-64 Linux under qemu-user as CPUs of other generations,
+    each of which takes a path of its own (the unit tests check which): SSE2
+    alone, AVX2, and AVX2 with BMI1 or AVX2 itself hidden. PADCOLS_QEMU_X86_64
+    names qemu-x86_64, for a build that runs here natively."""
+    MODELS = ["qemu64", "Haswell", "Haswell,-bmi1", "Haswell,-avx2"]
+
+    def test_mixed_bytes_and_runs_of_tabs(self):
+        qemu = os.environ.get("PADCOLS_QEMU_X86_64")
+        if not qemu:
+            self.skipTest("only for x86-64 Linux built here, with qemu-user installed")
+        # Runs of every length up to past a chunk's bitmap, at every column.
+        data = mixed_stream(31) + b"".join(b"x" * (n % 11) + b"\t" * n + b"y\n" for n in range(1, 140))
+        # qemu 7.2 refuses BMI2's instructions on a CPU without BMI1, which
+        # glibc's AVX2 string functions use: glibc leaves them be.
+        env = {**os.environ, "GLIBC_TUNABLES": "glibc.cpu.hwcaps=-BMI2"}
+        for model in self.MODELS:
+            for stop in (3, 8, 9999):
+                with self.subTest(model=model, stop=stop):
+                    proc = subprocess.run([qemu, "-cpu", model, PADCOLS, str(stop)], input=data,
+                                          capture_output=True, timeout=TIMEOUT, check=False, env=env)
+                    stderr = b"".join(line + b"\n" for line in proc.stderr.splitlines()
+                                      if not line.startswith(b"qemu-x86_64: warning: TCG doesn't support"))
+                    self.assertRun((0, reference(data, stop), b""), (proc.returncode, proc.stdout, stderr))
+
+
 class SystemCalls(PadcolsTest):
     """The read and write requests padcols makes, as strace sees them."""
 
