@@ -147,6 +147,13 @@ TEST_P(ExpandBlock, ExpandsTabsToTheNextStop)
         // A run start at every other byte of a whole segment: the most run
         // starts a segment can list.
         {2, repeat("\tx", 1100), "  x" + repeat(" x", 1099)},
+        // A whole segment (the sixth) that starts at column 9989, with no
+        // mark before its tab: the column comes from a virtual mark in the
+        // farthest word of marks before the segment's.
+        {MAX_TAB_STOP,
+         std::string(250, 'y') + "\n" + std::string(10089, 'x') + "\t|" + std::string(2000, 'z'),
+         std::string(250, 'y') + "\n" + std::string(10089, 'x') + std::string(9909, ' ') + "|" +
+             std::string(2000, 'z')},
     };
     std::mt19937 rng(1);
     const Pieces whole{BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE, BLOCK_SIZE};
