@@ -591,32 +591,6 @@ class QemuRoute(PadcolsTest):
         self.check_command_prompt_recipe([("4 < in.txt", 0, lambda data: reference(data, 4), b"")])
 
 
-# One read or write in strace's log: call, descriptor, size asked, result.
-CALL = re.compile(rb"^(read|write)\(([0-9]+), .*, (\d+)\) += (-?\d+)")
-
-
-def trace_calls(args, data, extra=(), stdout=subprocess.DEVNULL):
-    """Runs padcols under strace with standard input from a file holding data.
-    Returns the exit status, standard error and the (call, fd, result) of each
-    read and write, in order; extra strace options may inject faults."""
-    with tempfile.TemporaryDirectory() as tmp, tempfile.TemporaryFile() as f:
-        log = os.path.join(tmp, "log")
-        f.write(data)
-        f.seek(0)
-        proc = subprocess.run(["strace", "-qq", "-s0", "-e", "trace=read,write", *extra,
-                               "-o", log, PADCOLS, *args],
-                              stdin=f, stdout=stdout, stderr=subprocess.PIPE,
-                              timeout=60, check=False,
-                              # A sanitized build's leak checker cannot run under ptrace.
-                              env={**os.environ, "ASAN_OPTIONS": "detect_leaks=0"})
-        with open(log, "rb") as f:
-            calls = [CALL.match(line) for line in f]
-    return proc.returncode, proc.stderr, [m for m in calls if m]
-
-
-@unittest.skipIf(WINDOWS, LINUX_ONLY)
-@unittest.skipIf(QEMU_USER, "traces the system calls padcols makes with strace, which would see those "
-                            "of qemu; needs a native build")
 class EmulatedCpus(PadcolsTest):
     """padcols for x86-64 Linux under qemu-user as CPUs of other generations,
     each of which takes a path of its own (the unit tests check which): SSE2
@@ -643,6 +617,32 @@ class EmulatedCpus(PadcolsTest):
                     self.assertRun((0, reference(data, stop), b""), (proc.returncode, proc.stdout, stderr))
 
 
+# One read or write in strace's log: call, descriptor, size asked, result.
+CALL = re.compile(rb"^(read|write)\(([0-9]+), .*, (\d+)\) += (-?\d+)")
+
+
+def trace_calls(args, data, extra=(), stdout=subprocess.DEVNULL):
+    """Runs padcols under strace with standard input from a file holding data.
+    Returns the exit status, standard error and the (call, fd, result) of each
+    read and write, in order; extra strace options may inject faults."""
+    with tempfile.TemporaryDirectory() as tmp, tempfile.TemporaryFile() as f:
+        log = os.path.join(tmp, "log")
+        f.write(data)
+        f.seek(0)
+        proc = subprocess.run(["strace", "-qq", "-s0", "-e", "trace=read,write", *extra,
+                               "-o", log, PADCOLS, *args],
+                              stdin=f, stdout=stdout, stderr=subprocess.PIPE,
+                              timeout=60, check=False,
+                              # A sanitized build's leak checker cannot run under ptrace.
+                              env={**os.environ, "ASAN_OPTIONS": "detect_leaks=0"})
+        with open(log, "rb") as f:
+            calls = [CALL.match(line) for line in f]
+    return proc.returncode, proc.stderr, [m for m in calls if m]
+
+
+@unittest.skipIf(WINDOWS, LINUX_ONLY)
+@unittest.skipIf(QEMU_USER, "traces the system calls padcols makes with strace, which would see those "
+                            "of qemu; needs a native build")
 class SystemCalls(PadcolsTest):
     """The read and write requests padcols makes, as strace sees them."""
 
