@@ -11,6 +11,9 @@
 #include <cpuid.h>
 #include <immintrin.h>
 #endif
+#if PADCOLS_HAVE_NEON
+#include <sys/auxv.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -49,6 +52,9 @@ NOTE_PATH(EXPAND_AVX2, _Z17expand_block_avx2v)
 #endif
 #if PADCOLS_HAVE_AVX512
 NOTE_PATH(EXPAND_AVX512, _Z19expand_block_avx512v)
+#endif
+#if PADCOLS_HAVE_NEON
+NOTE_PATH(EXPAND_NEON, _Z17expand_block_neonv)
 #endif
 
 namespace {
@@ -326,12 +332,16 @@ TEST_P(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
 #endif
 
 // Which paths of this build the CPU running it can take, found without
-// expand_block.cpp: the instructions from the compiler's own probe of the
-// CPU, and from XCR0 whether the system saves the registers AVX2 and AVX-512
-// use (the ymm halves; the opmask and zmm state).
+// expand_block.cpp: on x86 the instructions from the compiler's own probe of
+// the CPU, and from XCR0 whether the system saves the registers AVX2 and
+// AVX-512 use (the ymm halves; the opmask and zmm state); on AArch64 Linux
+// NEON from the hardware capabilities the kernel reports.
 std::vector<bool> paths_the_cpu_takes()
 {
-    std::vector<bool> takes{true, false, false, false};
+    std::vector<bool> takes{true, false, false, false, false};
+#if PADCOLS_HAVE_NEON
+    takes[EXPAND_NEON] = (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0;
+#endif
 #if PADCOLS_HAVE_SSE2
     __builtin_cpu_init();
     unsigned a, b, c, d;
@@ -354,7 +364,7 @@ std::vector<bool> paths_the_cpu_takes()
 // answer of which paths it takes is right: the tests skip the others.
 TEST(ExpandPath, TakesTheWidestPathTheCpuTakes)
 {
-    const char *const names[] = {"portable", "sse2", "avx2", "avx512"};
+    const char *const names[] = {"portable", "sse2", "avx2", "avx512", "neon"};
     std::cout << "expand_block runs the " << names[expand_path] << " path\n";
     // Under an emulated CPU the caller names the path that CPU must get.
     if (const char *const must = std::getenv("PADCOLS_EXPECTED_PATH")) {
@@ -362,14 +372,14 @@ TEST(ExpandPath, TakesTheWidestPathTheCpuTakes)
     }
     const std::vector<bool> takes = paths_the_cpu_takes();
     int widest = EXPAND_PORTABLE;
-    for (const int kind : {EXPAND_PORTABLE, EXPAND_SSE2, EXPAND_AVX2, EXPAND_AVX512}) {
+    for (const int kind : {EXPAND_PORTABLE, EXPAND_SSE2, EXPAND_AVX2, EXPAND_AVX512, EXPAND_NEON}) {
         EXPECT_EQ(takes[kind], expand_path_runs_here(kind)) << names[kind];
         widest = takes[kind] ? kind : widest;
     }
-    EXPECT_FALSE(expand_path_runs_here(EXPAND_AVX512 + 1)) << "a path no build has";
+    EXPECT_FALSE(expand_path_runs_here(EXPAND_NEON + 1)) << "a path no build has";
     EXPECT_EQ(widest, expand_path);
-#if defined(__x86_64__) || defined(__i386__)
-    EXPECT_NE(EXPAND_PORTABLE, expand_path) << "an x86 build without a vector path";
+#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__)
+    EXPECT_NE(EXPAND_PORTABLE, expand_path) << "an x86 or AArch64 build without a vector path";
 #endif
 
     // And expand_block reaches it: a few inputs through expand_block itself,
@@ -492,7 +502,7 @@ TEST(ExpandPath, ChoosesFromWhatTheCpuReports)
         cpu.xcr0 = p.xcr0;
         const int path = std::min(p.path, widest_built);
         EXPECT_EQ(path, fastest_path_on(cpu)) << p.name;
-        for (int kind = EXPAND_PORTABLE; kind <= EXPAND_AVX512 + 1; ++kind)
+        for (int kind = EXPAND_PORTABLE; kind <= EXPAND_NEON + 1; ++kind)
             EXPECT_EQ(kind <= path, path_runs_on(kind, cpu)) << p.name << ", path " << kind;
     }
 }

@@ -127,6 +127,9 @@ const TestedPath all_paths[] = {
 #if PADCOLS_HAVE_AVX512
     {"avx512", expand_block_avx512, EXPAND_AVX512, true},
 #endif
+#if PADCOLS_HAVE_NEON
+    {"neon", expand_block_neon, EXPAND_NEON, true},
+#endif
 #if PADCOLS_TEST_WORD_ISA
     // Named for their mask's bits, first_bit(0), and whether they list run
     // starts and count tabs.

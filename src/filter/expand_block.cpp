@@ -78,21 +78,25 @@ bool expand_path_runs_here(int path)
 
 const int expand_path = fastest_path_on(ask_the_cpu());
 #else
-// Builds for other CPUs have the portable path alone.
+// Elsewhere there is nothing to ask: an AArch64 build has NEON, which every
+// ARMv8-A CPU has, and builds for other CPUs the portable path alone.
 bool expand_path_runs_here(int path)
 {
-    return path == EXPAND_PORTABLE;
+    return path == EXPAND_PORTABLE || (PADCOLS_HAVE_NEON && path == EXPAND_NEON);
 }
 
-const int expand_path = EXPAND_PORTABLE;
+const int expand_path = PADCOLS_HAVE_NEON ? EXPAND_NEON : EXPAND_PORTABLE;
 #endif
 
-// Which branch runs is the CPU's choice, so a native run takes only this
-// CPU's. The unit tests under emulated CPUs take the SSE2 and AVX2 branches
+// On x86, which branch runs is the CPU's choice, so a native run takes only
+// this CPU's. The unit tests under emulated CPUs take the SSE2 and AVX2 branches
 // too, and every run of them checks that expand_block ran the path
 // expand_path names.
 void expand_block()
 {
+#if PADCOLS_HAVE_NEON
+    expand_block_neon(); // every AArch64 CPU has NEON
+#else
 #if PADCOLS_HAVE_AVX512
     if (expand_path == EXPAND_AVX512) { // GCOVR_EXCL_BR_LINE: the CPU's choice
         // GCOVR_EXCL_START: only on a CPU with AVX-512 VBMI2
@@ -116,4 +120,5 @@ void expand_block()
 #endif
     expand_block_portable();
     // GCOVR_EXCL_STOP
+#endif
 }

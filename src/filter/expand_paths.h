@@ -1,8 +1,9 @@
 // The ways expand_block can do its work. All have exactly its contract and
 // differ only in how many bytes they examine per step. Which of them a build
 // has depends on its target (the build defines PADCOLS_HAVE_SSE2,
-// PADCOLS_HAVE_AVX2 and PADCOLS_HAVE_AVX512); which of those runs is chosen
-// once, at start-up, from what the CPU reports. The tests hold each against the same reference.
+// PADCOLS_HAVE_AVX2 and PADCOLS_HAVE_AVX512 on x86, PADCOLS_HAVE_NEON on
+// AArch64); on x86, which of those runs is chosen once, at start-up, from
+// what the CPU reports. The tests hold each against the same reference.
 #ifndef PADCOLS_EXPAND_PATHS_H
 #define PADCOLS_EXPAND_PATHS_H
 
@@ -15,11 +16,15 @@
 #ifndef PADCOLS_HAVE_AVX512
 #define PADCOLS_HAVE_AVX512 0
 #endif
+#ifndef PADCOLS_HAVE_NEON
+#define PADCOLS_HAVE_NEON 0
+#endif
 
 constexpr int EXPAND_PORTABLE = 0;
 constexpr int EXPAND_SSE2 = 1;
 constexpr int EXPAND_AVX2 = 2;
 constexpr int EXPAND_AVX512 = 3;
+constexpr int EXPAND_NEON = 4;
 
 // The path expand_block takes: the fastest one this build has and the CPU
 // running it can execute.
@@ -70,6 +75,12 @@ void expand_block_avx2();
 // AVX-512 F, BW and VBMI2 vectors with BMI1, BMI2, LZCNT and POPCNT: chunks
 // of 64 bytes, on x86-64 only.
 void expand_block_avx512();
+#endif
+
+#if PADCOLS_HAVE_NEON
+// Advanced SIMD (NEON) vectors, part of every ARMv8-A CPU: chunks of 64
+// bytes, on AArch64.
+void expand_block_neon();
 #endif
 
 #endif

@@ -49,9 +49,9 @@
 // Pointers may have any alignment. Everything here has internal linkage, so
 // each includer gets a copy built for its own instruction set. The bitmaps
 // are read as bytes in places, which takes a little-endian CPU, as every x86
-// is. Every function is noexcept: included in code built with exceptions (as
-// the tests are), no call here then has a path for one, which coverage would
-// count as a branch never taken.
+// is and AArch64 is under Linux. Every function is noexcept: included in
+// code built with exceptions (as the tests are), no call here then has a
+// path for one, which coverage would count as a branch never taken.
 #ifndef PADCOLS_EXPAND_VECTOR_H
 #define PADCOLS_EXPAND_VECTOR_H
 
