@@ -4,6 +4,8 @@ fixed corpus, checked against bench/instructions.txt: fails when one is more
 than 2% over its figure. With --record it writes the figures instead.
 
   python3 -m bench.instructions BUILD/kernel_bench [--record]
+
+Its corpora, CORPORA, are also bench/qemu_instructions.py's.
 """
 import hashlib
 import os
@@ -40,17 +42,25 @@ def count(bench, path, data, tmp):
         return int(next(line for line in f if line.startswith("totals:")).split()[1]) / len(data)
 
 
-with tempfile.TemporaryDirectory() as tmp:
-    measured = {(path, name): count(sys.argv[1], path, data, tmp)
-                for path in ("portable", "sse2", "avx2") for name, data in CORPORA.items()}
-if sys.argv[2:] == ["--record"]:
-    with open(FIGURES, "w") as f:
-        f.write("# Instructions per input byte: path, corpus, figure (python3 -m bench.instructions BUILD/kernel_bench --record)\n")
-        f.writelines(f"{path} {name} {figure:.4f}\n" for (path, name), figure in measured.items())
-    sys.exit()
-with open(FIGURES) as f:
-    recorded = {tuple(line.split()[:2]): float(line.split()[2]) for line in f if not line.startswith("#")}
-over = [key for key, figure in measured.items() if figure > recorded[key] * 1.02]
-for key, figure in measured.items():
-    print(f"{key[0]:9} {key[1]:7} {figure:8.4f}  recorded {recorded[key]:8.4f}  {'OVER' if key in over else 'ok'}")
-sys.exit(1 if over else 0)
+def record_or_check(measured, figures, command):
+    """With --record, writes measured ({(name, corpus): figure}) to the file
+    figures; else prints each against its recorded figure and returns 1 when
+    one is more than 2% over it, 0 otherwise."""
+    if sys.argv[-1] == "--record":
+        with open(figures, "w") as f:
+            f.write(f"# Instructions per input byte: name, corpus, figure ({command} --record)\n")
+            f.writelines(f"{name} {corpus} {figure:.4f}\n" for (name, corpus), figure in measured.items())
+        return 0
+    with open(figures) as f:
+        recorded = {tuple(line.split()[:2]): float(line.split()[2]) for line in f if not line.startswith("#")}
+    over = [key for key, figure in measured.items() if figure > recorded[key] * 1.02]
+    for key, figure in measured.items():
+        print(f"{key[0]:9} {key[1]:7} {figure:8.4f}  recorded {recorded[key]:8.4f}  {'OVER' if key in over else 'ok'}")
+    return 1 if over else 0
+
+
+if __name__ == "__main__":
+    with tempfile.TemporaryDirectory() as tmp:
+        measured = {(path, name): count(sys.argv[1], path, data, tmp)
+                    for path in ("portable", "sse2", "avx2") for name, data in CORPORA.items()}
+    sys.exit(record_or_check(measured, FIGURES, "python3 -m bench.instructions BUILD/kernel_bench"))
