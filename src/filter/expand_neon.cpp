@@ -4,7 +4,6 @@
 #include "expand_paths.h"
 #include "expand_vector.h"
 
-#include <arm_acle.h>
 #include <arm_neon.h>
 
 #include <cstdint>
@@ -57,8 +56,8 @@ struct Neon {
 
     // Counting a mask's bits takes a move to a vector register, a count per
     // byte, a sum across and a move back. It pays: with the tighter bound,
-    // more segments are walked unchecked, and the whole process runs 6 to
-    // 14% fewer instructions on source, random bytes and all tabs than
+    // more segments are walked unchecked, and the whole process runs 5 to
+    // 13% fewer instructions on source, random bytes and all tabs than
     // without it (counted under qemu-aarch64).
     static constexpr bool COUNTS_TABS = true;
 
@@ -67,10 +66,12 @@ struct Neon {
         return vaddv_u8(vcnt_u8(vcreate_u8(m)));
     }
 
-    // The leading zeros of the bit-reversed mask: 64 for an empty one.
+    // The instructions, RBIT then CLZ, give 64 for an empty mask; the
+    // compiler's builtins leave it undefined, so that case is spelled out,
+    // which the compiler folds into those same two instructions.
     static unsigned first_bit(mask m) noexcept
     {
-        return __clzll(__rbitll(m));
+        return m != 0 ? static_cast<unsigned>(__builtin_ctzll(m)) : 64;
     }
 };
 
