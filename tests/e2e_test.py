@@ -594,9 +594,10 @@ class QemuRoute(PadcolsTest):
 class EmulatedCpus(PadcolsTest):
     """padcols for x86-64 Linux under qemu-user as CPUs of other generations,
     each of which takes a path of its own (the unit tests check which): SSE2
-    alone, AVX2, and AVX2 with BMI1 or AVX2 itself hidden. PADCOLS_QEMU_X86_64
-    names qemu-x86_64, for a build that runs here natively."""
-    MODELS = ["qemu64", "Haswell", "Haswell,-bmi1", "Haswell,-avx2"]
+    alone, AVX2, AVX2 with BMI1 or AVX2 itself hidden, and AVX2 from Hygon.
+    PADCOLS_QEMU_X86_64 names qemu-x86_64, for a build that runs here
+    natively."""
+    MODELS = ["qemu64", "Haswell", "Haswell,-bmi1", "Haswell,-avx2", "Dhyana"]
 
     def test_mixed_bytes_and_runs_of_tabs(self):
         qemu = os.environ.get("PADCOLS_QEMU_X86_64")

@@ -325,6 +325,29 @@ TEST_P(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
 }
 
 #if PADCOLS_HAVE_SSE2
+// A bit of what a CPU reports, as Intel's Software Developer's Manual (vol.
+// 2A, CPUID; vol. 1, XCR0 in the chapter on XSAVE) and AMD's Programmer's
+// Manual (vol. 3, CPUID) number them.
+struct Feature {
+    unsigned CpuReport::*word;
+    unsigned bit;
+};
+const Feature SSE2{&CpuReport::leaf_1_edx, 26};
+const Feature POPCNT{&CpuReport::leaf_1_ecx, 23};
+const Feature OSXSAVE{&CpuReport::leaf_1_ecx, 27};
+const Feature AVX{&CpuReport::leaf_1_ecx, 28};
+const Feature BMI1{&CpuReport::leaf_7_ebx, 3};
+const Feature AVX2{&CpuReport::leaf_7_ebx, 5};
+const Feature BMI2{&CpuReport::leaf_7_ebx, 8};
+const Feature AVX512F{&CpuReport::leaf_7_ebx, 16};
+const Feature AVX512BW{&CpuReport::leaf_7_ebx, 30};
+const Feature AVX512VBMI2{&CpuReport::leaf_7_ecx, 6};
+const Feature LZCNT{&CpuReport::extended_1_ecx, 5}; // AMD calls it ABM
+// XCR0: the x87, SSE (xmm) and AVX (upper ymm) state; the opmask, upper zmm
+// and upper sixteen zmm registers; MPX's and the protection keys' state.
+constexpr unsigned X87 = 0x1, XMM = 0x2, YMM = 0x4, OPMASK = 0x20, ZMM = 0xc0, MPX = 0x18,
+                   PKRU = 0x200;
+
 [[gnu::target("xsave")]] unsigned long long saved_registers()
 {
     return _xgetbv(0);
@@ -332,10 +355,12 @@ TEST_P(ExpandBlock, MatchesReferenceForRandomInputAndSplits)
 #endif
 
 // Which paths of this build the CPU running it can take, found without
-// expand_block.cpp: on x86 the instructions from the compiler's own probe of
-// the CPU, and from XCR0 whether the system saves the registers AVX2 and
-// AVX-512 use (the ymm halves; the opmask and zmm state); on AArch64 Linux
-// NEON from the hardware capabilities the kernel reports.
+// expand_block.cpp: on x86 the instructions from the CPU's answers as read
+// here, with the bits above, and from XCR0 whether the system saves the
+// registers AVX2 and AVX-512 use (the ymm halves; the opmask and zmm state);
+// on AArch64 Linux NEON from the hardware capabilities the kernel reports.
+// The compiler's own probe will not do: GCC 12's reports nothing at all for
+// a CPU whose vendor is neither Intel nor AMD, such as Hygon's Dhyana.
 std::vector<bool> paths_the_cpu_takes()
 {
     std::vector<bool> takes{true, false, false, false, false};
@@ -343,19 +368,22 @@ std::vector<bool> paths_the_cpu_takes()
     takes[EXPAND_NEON] = (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0;
 #endif
 #if PADCOLS_HAVE_SSE2
-    __builtin_cpu_init();
+    CpuReport cpu{};
     unsigned a, b, c, d;
-    __cpuid(1, a, b, c, d);
-    const unsigned long long xcr0 = (c & bit_OSXSAVE) != 0 ? saved_registers() : 0;
-    const bool lzcnt = __get_cpuid(0x80000001, &a, &b, &c, &d) != 0 && (c & bit_LZCNT) != 0;
-    takes[EXPAND_SSE2] = __builtin_cpu_supports("sse2");
-    takes[EXPAND_AVX2] = (xcr0 & 0x06) == 0x06 && __builtin_cpu_supports("avx") &&
-                         __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-                         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+    __cpuid(0, cpu.highest_leaf, b, c, d);
+    __cpuid(1, a, b, cpu.leaf_1_ecx, cpu.leaf_1_edx);
+    if (cpu.highest_leaf >= 7)
+        __cpuid_count(7, 0, a, cpu.leaf_7_ebx, cpu.leaf_7_ecx, d);
+    __cpuid(0x80000000, a, b, c, d);
+    if (a >= 0x80000001)
+        __cpuid(0x80000001, a, b, cpu.extended_1_ecx, d);
+    const auto has = [&cpu](const Feature &f) { return ((cpu.*f.word >> f.bit) & 1) != 0; };
+    const unsigned long long xcr0 = has(OSXSAVE) ? saved_registers() : 0;
+    takes[EXPAND_SSE2] = has(SSE2);
+    takes[EXPAND_AVX2] =
+        (xcr0 & 0x06) == 0x06 && has(AVX) && has(AVX2) && has(BMI1) && has(BMI2) && has(POPCNT);
     takes[EXPAND_AVX512] = PADCOLS_HAVE_AVX512 && takes[EXPAND_AVX2] && (xcr0 & 0xe6) == 0xe6 &&
-                           __builtin_cpu_supports("avx512f") &&
-                           __builtin_cpu_supports("avx512bw") &&
-                           __builtin_cpu_supports("avx512vbmi2") && lzcnt;
+                           has(AVX512F) && has(AVX512BW) && has(AVX512VBMI2) && has(LZCNT);
 #endif
     return takes;
 }
@@ -398,29 +426,6 @@ TEST(ExpandPath, TakesTheWidestPathTheCpuTakes)
 }
 
 #if PADCOLS_HAVE_SSE2
-// A bit of what a CPU reports, as Intel's Software Developer's Manual (vol.
-// 2A, CPUID; vol. 1, XCR0 in the chapter on XSAVE) and AMD's Programmer's
-// Manual (vol. 3, CPUID) number them.
-struct Feature {
-    unsigned CpuReport::*word;
-    unsigned bit;
-};
-const Feature SSE2{&CpuReport::leaf_1_edx, 26};
-const Feature POPCNT{&CpuReport::leaf_1_ecx, 23};
-const Feature OSXSAVE{&CpuReport::leaf_1_ecx, 27};
-const Feature AVX{&CpuReport::leaf_1_ecx, 28};
-const Feature BMI1{&CpuReport::leaf_7_ebx, 3};
-const Feature AVX2{&CpuReport::leaf_7_ebx, 5};
-const Feature BMI2{&CpuReport::leaf_7_ebx, 8};
-const Feature AVX512F{&CpuReport::leaf_7_ebx, 16};
-const Feature AVX512BW{&CpuReport::leaf_7_ebx, 30};
-const Feature AVX512VBMI2{&CpuReport::leaf_7_ecx, 6};
-const Feature LZCNT{&CpuReport::extended_1_ecx, 5}; // AMD calls it ABM
-// XCR0: the x87, SSE (xmm) and AVX (upper ymm) state; the opmask, upper zmm
-// and upper sixteen zmm registers; MPX's and the protection keys' state.
-constexpr unsigned X87 = 0x1, XMM = 0x2, YMM = 0x4, OPMASK = 0x20, ZMM = 0xc0, MPX = 0x18,
-                   PKRU = 0x200;
-
 // A CPU as a profile: its highest leaves, the features among those above that
 // it reports, what its system sets in XCR0 (0 where it has not enabled XSAVE,
 // as the program reads it then), and the path it must get from a build that
