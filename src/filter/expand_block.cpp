@@ -10,11 +10,12 @@
 #endif
 
 #if PADCOLS_HAVE_SSE2
-// Asks the CPU once, with as few instructions as the answer takes: in a
-// virtual machine each CPUID traps to the hypervisor, and the compiler's own
-// feature probe, which asks for everything, adds tens of microseconds to
-// every start. CPUID answers any leaf without a fault; XGETBV faults unless
-// the system has turned it on, which leaf 1 reports as OSXSAVE.
+// Asks the CPU the five leaves the choice reads and, where it can be read,
+// XCR0: in a virtual machine each CPUID traps to the hypervisor, and the
+// compiler's own feature probe, which asks for everything, adds tens of
+// microseconds to every start. CPUID answers any leaf without a fault;
+// XGETBV faults unless the system has turned it on, which leaf 1 reports as
+// OSXSAVE.
 static CpuReport ask_the_cpu()
 {
     CpuReport cpu{};
