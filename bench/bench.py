@@ -1,17 +1,25 @@
 #!/usr/bin/env python3
 """Throughput and start-up of padcols beside the system's expand.
 
-Builds the release binaries, makes four deterministic corpora and times whole
+Builds the release binaries, makes five deterministic corpora and times whole
 processes, interleaved, keeping the best of several runs of each:
 
     padcols          padcols <corpus >/dev/null
     expand -t 8      the system's expand, same redirections
-    dd bs=16384      a plain copy with the same read and write sizes: the floor
+    floor            the floor: padcols' own reads and writes on the corpus,
+                     recorded with strace and made again with no expanding
+                     (bench/replay_io.c)
+    dd bs=16384      a plain copy in 16384-byte blocks: one write per read,
+                     where padcols makes one per 16384 bytes of output and
+                     one for the rest of each block's, so fewer writes
     win64.exe        the 64-bit Windows build under 64-bit Wine, when mingw-w64
                      and Wine are installed (--no-wine leaves both out)
     win32.exe        the 32-bit one, where this kernel also runs 32-bit code
-    copy64.exe       their floor: a plain copy in blocks of 16384 bytes through
-    copy32.exe       the same C runtime calls (bench/copy_blocks.c)
+    floor64.exe      their floor: the same schedule of reads and writes made
+    floor32.exe      through the C runtime calls padcols.exe makes
+
+The shares of the floor are the floor's time over the build's: 1 would mean
+expanding costs nothing.
 
 Wine runs keep one Wine server going for the whole benchmark; the corpora are
 large enough that starting a Windows process under it does not count. The
@@ -21,6 +29,7 @@ Run from the source root:  python3 -m bench.bench [--runs N] [--mib N] [--no-win
 """
 
 import argparse
+import array
 import hashlib
 import os
 import platform
@@ -66,6 +75,29 @@ def source_lines(rng, size):
     return bytes(out)
 
 
+def sparse_lines(rng, size):
+    """Space-indented C-like text with few tabs: four spaces a level, and a
+    tab only before the comment that ends some lines."""
+    out = bytearray()
+    depth = 0
+    while len(out) < size:
+        r = rng.random()
+        if r < 0.10:
+            out += b"\n"
+        elif r < 0.20 and depth > 0:
+            depth -= 1
+            out += b"    " * depth + b"}\n"
+        else:
+            line = b"    " * depth + b" ".join(rng.choice(WORDS) for _ in range(rng.randrange(3, 11)))
+            if r > 0.70:
+                line += b"\t/* " + rng.choice(WORDS) + b" */"
+            if r > 0.93 and depth < 5:
+                line += b" {"
+                depth += 1
+            out += line + b";\n"
+    return bytes(out)
+
+
 def make_corpora(mib):
     """Writes the corpora once; they are the same bytes on every run."""
     os.makedirs(CORPORA, exist_ok=True)
@@ -73,9 +105,11 @@ def make_corpora(mib):
     rng = random.Random(2026)
     # A 4 MiB stretch of source repeated: too long for any predictor to learn.
     source = source_lines(rng, 4 << 20)
+    sparse = sparse_lines(random.Random(2027), 4 << 20)
     makers = {
         "source-lf": lambda: source,
         "source-crlf": lambda: source.replace(b"\n", b"\r\n"),
+        "sparse": lambda: sparse,
         # 64 MiB of random bytes, repeated: far more than any predictor keeps.
         "random": lambda: random.Random(7).randbytes(min(size, 64 << 20)),
         "all-tabs": lambda: b"\t" * size,
@@ -93,6 +127,29 @@ def make_corpora(mib):
             os.replace(path + ".tmp", path)
         paths[name] = path
     return paths
+
+
+def schedule(padcols, corpus):
+    """Records the reads of standard input and writes to standard output that
+    padcols makes on the corpus, with strace, as the schedule replay_io makes
+    again; returns the schedule's path."""
+    log = corpus + ".strace"
+    with open(corpus, "rb") as src:
+        subprocess.run(["strace", "-o", log, "-e", "trace=read,write", "-e", "signal=none",
+                        "-s", "0", padcols], stdin=src, stdout=subprocess.DEVNULL, check=True)
+    calls = array.array("I")
+    for line in open(log):
+        found = re.match(r"(read|write)\((\d+), .*, (\d+)\) += (-?\d+)", line)
+        if found and (found[1], found[2]) in (("read", "0"), ("write", "1")):
+            # A read as asked for; a write as made, with the top bit set.
+            calls.append(int(found[3]) if found[1] == "read" else int(found[4]) | 1 << 31)
+    os.remove(log)
+    if sys.byteorder != "little":
+        calls.byteswap()
+    path = corpus + ".schedule"
+    with open(path, "wb") as f:
+        calls.tofile(f)
+    return path
 
 
 def build(source, build_dir, *options):
@@ -120,7 +177,7 @@ def cached(build_dir, name):
 
 
 def build_windows(bits):
-    """padcols.exe for 32- or 64-bit Windows, its unit test and copy.exe, with
+    """padcols.exe for 32- or 64-bit Windows, its unit test and its floor, with
     the command that runs them under Wine; or the reason they are not timed."""
     cpu = "x86_64" if bits == 64 else "i686"
     if bits == 32 and not starts(probe_program(native_only=True), BUILD):
@@ -133,15 +190,15 @@ def build_windows(bits):
     wine = cached(build_dir, "WINE_PROGRAM")
     if not os.access(wine, os.X_OK):
         return None, f"needs {bits}-bit Wine"
-    copy = os.path.join(build_dir, "copy.exe")
-    subprocess.run([cached(build_dir, "MINGW_CC_POSIX"), "-O2", "-static", "-s", "-o", copy,
-                    os.path.join(ROOT, "bench", "copy_blocks.c")], check=True)
+    floor = os.path.join(build_dir, "replay_io.exe")
+    subprocess.run([cached(build_dir, "MINGW_CC_POSIX"), "-O2", "-static", "-s", "-o", floor,
+                    os.path.join(ROOT, "bench", "replay_io.c")], check=True)
     # Each build has a prefix of its own: one made by 32-bit Wine serves no
     # 64-bit program.
     wine_env = settings(f"{BUILD}/wineprefix-{cpu}")
     start_wine(wine, {**os.environ, **wine_env})
     env = [shutil.which("env"), *(f"{k}={v}" for k, v in wine_env.items()), wine]
-    return {"run": env, "exe": os.path.join(build_dir, "padcols.exe"), "copy": copy,
+    return {"run": env, "exe": os.path.join(build_dir, "padcols.exe"), "floor": floor,
             "test": os.path.join(build_dir, "tests", "expand_block_test.exe")}, None
 
 
@@ -189,6 +246,9 @@ def main():
 
     linux = build(ROOT, BUILD)
     padcols = os.path.join(linux, "padcols")
+    floor = os.path.join(BUILD, "replay_io")
+    subprocess.run([shutil.which("cc") or "gcc", "-O2", "-o", floor,
+                    os.path.join(ROOT, "bench", "replay_io.c")], check=True)
     expand = shutil.which("expand")
     dd = shutil.which("dd")
     windows, skipped = {}, {}
@@ -197,10 +257,13 @@ def main():
     windows = {bits: win for bits, win in windows.items() if win}
     paths = make_corpora(args.mib)
     os.environ["LC_ALL"] = "C"
-    commands = {"padcols": [padcols], "expand": [expand, "-t", "8"], "dd": [dd, "bs=16384", "status=none"]}
+    # SCHEDULE stands for the corpus's schedule, as each floor program reads
+    # it: under Wine, on drive Z:, which is the Unix root.
+    commands = {"padcols": [padcols], "expand": [expand, "-t", "8"],
+                "floor": [floor, "SCHEDULE"], "dd": [dd, "bs=16384", "status=none"]}
     for bits, win in windows.items():
         commands[f"win{bits}.exe"] = [*win["run"], win["exe"]]
-        commands[f"copy{bits}.exe"] = [*win["run"], win["copy"]]
+        commands[f"floor{bits}.exe"] = [*win["run"], win["floor"], "Z:SCHEDULE"]
 
     cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
                 if line.startswith("model name")), platform.machine())
@@ -213,26 +276,33 @@ def main():
         if reason:
             print(f"win{bits}.exe not timed: {reason}")
     print(f"corpora of {args.mib} MiB, best of {args.runs} interleaved runs, output to /dev/null")
+    with open(paths["sparse"], "rb") as f:
+        piece = f.read(4 << 20)
+    share = piece.count(b"\t") / len(piece)
+    print(f"sparse: {100 * share:.2f}% of its bytes are tabs")
     print()
-    ratios = [("padcols", "expand"), ("padcols", "dd")]
+    ratios = [("padcols", "expand"), ("padcols", "floor")]
     for bits, win in windows.items():
-        ratios += [(f"win{bits}.exe", "expand"), (f"win{bits}.exe", f"copy{bits}.exe"),
+        ratios += [(f"win{bits}.exe", "expand"), (f"win{bits}.exe", f"floor{bits}.exe"),
                    (f"win{bits}.exe", "padcols")]
     print("| corpus | " + " | ".join(f"{k} MiB/s" for k in commands) + " | "
           + " | ".join(f"{a}/{b}" for a, b in ratios) + " |")
     print("|---|" + "---:|" * (len(commands) + len(ratios)))
     for name, path in paths.items():
         mib = os.path.getsize(path) / (1 << 20)
-        best = best_times(commands, path, args.runs)
+        plan = schedule(padcols, path)
+        timed = {k: [plan if arg == "SCHEDULE" else "Z:" + plan if arg == "Z:SCHEDULE" else arg
+                     for arg in argv] for k, argv in commands.items()}
+        best = best_times(timed, path, args.runs)
         rate = {k: mib / v for k, v in best.items()}
         # Every build must give the same bytes; expand too, except on random
         # bytes (where it treats backspaces and carriage returns otherwise).
-        ours = digest(commands["padcols"], path)
-        others = [k for k in commands if k != "padcols" and not k.startswith(("dd", "copy"))
+        ours = digest(timed["padcols"], path)
+        others = [k for k in timed if k != "padcols" and not k.startswith(("dd", "floor"))
                   and not (k == "expand" and name == "random")]
-        differ = [k for k in others if digest(commands[k], path) != ours]
+        differ = [k for k in others if digest(timed[k], path) != ours]
         note = f" (differs: {', '.join(differ)}!)" if differ else ""
-        print(f"| {name}{note} | " + " | ".join(f"{rate[k]:.0f}" for k in commands) + " | "
+        print(f"| {name}{note} | " + " | ".join(f"{rate[k]:.0f}" for k in timed) + " | "
               + " | ".join(f"{rate[a] / rate[b]:.2f}x" for a, b in ratios) + " |", flush=True)
 
     # Start-up: many runs on a tiny file, where nearly all of the time is

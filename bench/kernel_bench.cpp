@@ -1,5 +1,6 @@
 // Times expand_block alone, for every path this CPU runs, over corpora held
-// in memory, driven as the pump drives it: each input block of 16384 bytes
+// in memory (tab-indented source, space-indented source with few tabs,
+// random bytes, all tabs), driven as the pump drives it: each input block of 16384 bytes
 // is placed at the end of in_buf, the path is called until the output block
 // is full or the input block empty, and the output is drained. A plain copy
 // of the same blocks is timed beside it. Prints a markdown table of input
@@ -97,6 +98,25 @@ std::string source_corpus()
     return s;
 }
 
+// Source indented with four spaces a level, with a tab only before some
+// lines' comments: text with few tabs.
+std::string sparse_corpus()
+{
+    Random r;
+    std::string s;
+    const char words[] = "abcdefghijklmnopqrstuvwxyz_(){};=+*,0123456789";
+    while (s.size() < CORPUS) {
+        s.append(4 * (r() % 5), ' ');
+        for (unsigned n = 8 + r() % 50; n != 0; --n)
+            s += r() % 6 == 0 ? ' ' : words[r() % (sizeof words - 1)];
+        if (r() % 5 < 2)
+            s += "\t// note";
+        s += '\n';
+    }
+    s.resize(CORPUS);
+    return s;
+}
+
 std::string random_corpus()
 {
     Random r;
@@ -150,11 +170,17 @@ int table()
     } corpora[] = {
         {"source, stop 8", source_corpus(), 8},
         {"source, stop 4", source_corpus(), 4},
+        {"sparse text, stop 8", sparse_corpus(), 8},
         {"random bytes, stop 8", random_corpus(), 8},
         {"all tabs, stop 8", std::string(CORPUS, '\t'), 8},
     };
+    const std::string &sparse = corpora[2].text;
+    char share[16];
+    std::snprintf(share, sizeof share, "%.2f%%",
+                  100.0 * static_cast<double>(std::count(sparse.begin(), sparse.end(), '\t')) /
+                      static_cast<double>(sparse.size()));
     std::cout << "expand_block alone, input GB/s, best of " << PASSES << " passes over 8 MiB; "
-              << cpu_model() << "\n\n| corpus | memcpy |";
+              << cpu_model() << "; sparse text is " << share << " tabs\n\n| corpus | memcpy |";
     std::vector<TestedPath> paths;
     for (const TestedPath &p : all_paths)
         if (p.in_program && expand_path_runs_here(p.kind)) {
