@@ -141,6 +141,8 @@ def schedule(padcols, corpus):
     for line in open(log):
         found = re.match(r"(read|write)\((\d+), .*, (\d+)\) += (-?\d+)", line)
         if found and (found[1], found[2]) in (("read", "0"), ("write", "1")):
+            if int(found[4]) < 0:
+                sys.exit(f"padcols failed a {found[1]} on {corpus}: {line.strip()}")
             # A read as asked for; a write as made, with the top bit set.
             calls.append(int(found[3]) if found[1] == "read" else int(found[4]) | 1 << 31)
     os.remove(log)

@@ -39,37 +39,49 @@ int main(int argc, char **argv)
         return 2;
     }
     fclose(file);
+    /* The whole schedule is checked before the first call, so that a bad one
+       times nothing. */
+    if (bytes % 4 != 0) {
+        fprintf(stderr, "replay_io: %s does not hold whole words\n", argv[1]);
+        return 2;
+    }
+    for (i = 0; i < bytes; i += 4) {
+        const unsigned size = (unsigned)(words[i] | words[i + 1] << 8 | words[i + 2] << 16 |
+                                         (words[i + 3] & 0x7f) << 24);
+        if (size > sizeof block) {
+            fprintf(stderr, "replay_io: a call of %u bytes, more than a block\n", size);
+            return 2;
+        }
+    }
 
 #ifdef _WIN32
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     setvbuf(stdout, NULL, _IONBF, 0);
 #endif
-    for (i = 0; i + 4 <= bytes; i += 4) {
-        const unsigned long word = (unsigned long)words[i] | (unsigned long)words[i + 1] << 8 |
-                                   (unsigned long)words[i + 2] << 16 |
-                                   (unsigned long)words[i + 3] << 24;
-        const unsigned size = (unsigned)(word & 0x7fffffffUL);
-        if (size > sizeof block) {
-            fprintf(stderr, "replay_io: a call of %u bytes, more than a block\n", size);
-            return 2;
-        }
-        if (word >> 31) {
+    for (i = 0; i < bytes; i += 4) {
+        const unsigned size = (unsigned)(words[i] | words[i + 1] << 8 | words[i + 2] << 16 |
+                                         (words[i + 3] & 0x7f) << 24);
+        if (words[i + 3] & 0x80) {
 #ifdef _WIN32
-            if (fwrite(block, 1, size, stdout) != size)
-                return 1;
+            const int failed = fwrite(block, 1, size, stdout) != size;
 #else
-            if (write(STDOUT_FILENO, block, size) != (long)size)
-                return 1;
+            const int failed = write(STDOUT_FILENO, block, size) != (long)size;
 #endif
+            if (failed) {
+                fprintf(stderr, "replay_io: a write of %u bytes failed or fell short\n", size);
+                return 1;
+            }
         } else {
 #ifdef _WIN32
-            if (_read(_fileno(stdin), block, size) < 0)
-                return 1;
+            const int failed = _read(_fileno(stdin), block, size) < 0;
 #else
-            if (read(STDIN_FILENO, block, size) < 0)
-                return 1;
+            const int failed = read(STDIN_FILENO, block, size) < 0;
 #endif
+            if (failed) {
+                fprintf(stderr, "replay_io: a read failed\n");
+                return 1;
+            }
         }
     }
     free(words);
