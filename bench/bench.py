@@ -51,10 +51,11 @@ WORDS = [b"int", b"return", b"if", b"else", b"for", b"while", b"struct", b"const
          b"(", b")", b"{", b"}", b"=", b"==", b"+", b"->", b";", b",", b"0", b"1", b"NULL"]
 
 
-def source_lines(rng, size):
-    """C-like text shaped like tab-indented kernel code: blocks nest up to five
-    deep, each line is indented with one tab per level, a few lines are blank
-    or end in a tab and a comment."""
+def source_lines(rng, size, indent=b"\t", commented=0.05):
+    """C-like text shaped like kernel code: blocks nest up to five deep, each
+    line is indented with indent once per level, a few lines are blank, and
+    a share commented of them end in a tab and a comment. By default, tab-
+    indented source with few such comments."""
     out = bytearray()
     depth = 0
     while len(out) < size:
@@ -63,33 +64,10 @@ def source_lines(rng, size):
             out += b"\n"
         elif r < 0.20 and depth > 0:
             depth -= 1
-            out += b"\t" * depth + b"}\n"
+            out += indent * depth + b"}\n"
         else:
-            line = b"\t" * depth + b" ".join(rng.choice(WORDS) for _ in range(rng.randrange(3, 11)))
-            if r > 0.95:
-                line += b"\t/* " + rng.choice(WORDS) + b" */"
-            if r > 0.93 and depth < 5:
-                line += b" {"
-                depth += 1
-            out += line + b";\n"
-    return bytes(out)
-
-
-def sparse_lines(rng, size):
-    """Space-indented C-like text with few tabs: four spaces a level, and a
-    tab only before the comment that ends some lines."""
-    out = bytearray()
-    depth = 0
-    while len(out) < size:
-        r = rng.random()
-        if r < 0.10:
-            out += b"\n"
-        elif r < 0.20 and depth > 0:
-            depth -= 1
-            out += b"    " * depth + b"}\n"
-        else:
-            line = b"    " * depth + b" ".join(rng.choice(WORDS) for _ in range(rng.randrange(3, 11)))
-            if r > 0.70:
+            line = indent * depth + b" ".join(rng.choice(WORDS) for _ in range(rng.randrange(3, 11)))
+            if r > 1 - commented:
                 line += b"\t/* " + rng.choice(WORDS) + b" */"
             if r > 0.93 and depth < 5:
                 line += b" {"
@@ -105,7 +83,9 @@ def make_corpora(mib):
     rng = random.Random(2026)
     # A 4 MiB stretch of source repeated: too long for any predictor to learn.
     source = source_lines(rng, 4 << 20)
-    sparse = sparse_lines(random.Random(2027), 4 << 20)
+    # Space-indented, with a tab only before the comment that ends 30% of
+    # the lines: text with few tabs.
+    sparse = source_lines(random.Random(2027), 4 << 20, indent=b"    ", commented=0.30)
     makers = {
         "source-lf": lambda: source,
         "source-crlf": lambda: source.replace(b"\n", b"\r\n"),

@@ -1,10 +1,10 @@
 // Times expand_block alone, for every path this CPU runs, over corpora held
 // in memory (tab-indented source, space-indented source with few tabs,
-// random bytes, all tabs), driven as the pump drives it: each input block of 16384 bytes
-// is placed at the end of in_buf, the path is called until the output block
-// is full or the input block empty, and the output is drained. A plain copy
-// of the same blocks is timed beside it. Prints a markdown table of input
-// gigabytes per second.
+// random bytes, all tabs), driven as the pump drives it: each input block of
+// 16384 bytes is placed at the end of in_buf, the path is called until the
+// output block is full or the input block empty, and the output is drained.
+// A plain copy of the same blocks is timed beside it. Prints a markdown
+// table of input gigabytes per second.
 //
 //   kernel_bench                 the table
 //   kernel_bench PATH STOP       expands standard input once with that path
@@ -80,36 +80,19 @@ constexpr std::size_t CORPUS = 8 << 20;
 // whatever else ran.
 constexpr int PASSES = 41;
 
-// C-like source indented with tabs, a few lines with a tab before a comment.
-std::string source_corpus()
+// C-like source: each line indented 0 to 4 levels of indent, and in
+// commented out of every per lines, a tab before a comment at its end.
+std::string source_corpus(const std::string &indent, unsigned commented, unsigned per)
 {
     Random r;
     std::string s;
     const char words[] = "abcdefghijklmnopqrstuvwxyz_(){};=+*,0123456789";
     while (s.size() < CORPUS) {
-        s.append(r() % 5, '\t');
+        for (unsigned level = r() % 5; level != 0; --level)
+            s += indent;
         for (unsigned n = 8 + r() % 50; n != 0; --n)
             s += r() % 6 == 0 ? ' ' : words[r() % (sizeof words - 1)];
-        if (r() % 4 == 0)
-            s += "\t// note";
-        s += '\n';
-    }
-    s.resize(CORPUS);
-    return s;
-}
-
-// Source indented with four spaces a level, with a tab only before some
-// lines' comments: text with few tabs.
-std::string sparse_corpus()
-{
-    Random r;
-    std::string s;
-    const char words[] = "abcdefghijklmnopqrstuvwxyz_(){};=+*,0123456789";
-    while (s.size() < CORPUS) {
-        s.append(4 * (r() % 5), ' ');
-        for (unsigned n = 8 + r() % 50; n != 0; --n)
-            s += r() % 6 == 0 ? ' ' : words[r() % (sizeof words - 1)];
-        if (r() % 5 < 2)
+        if (r() % per < commented)
             s += "\t// note";
         s += '\n';
     }
@@ -168,9 +151,12 @@ int table()
         std::string text;
         int stop;
     } corpora[] = {
-        {"source, stop 8", source_corpus(), 8},
-        {"source, stop 4", source_corpus(), 4},
-        {"sparse text, stop 8", sparse_corpus(), 8},
+        // Indented with tabs, a quarter of the lines commented.
+        {"source, stop 8", source_corpus("\t", 1, 4), 8},
+        {"source, stop 4", source_corpus("\t", 1, 4), 4},
+        // Indented with four spaces a level, two lines in five commented:
+        // text with few tabs.
+        {"sparse text, stop 8", source_corpus("    ", 2, 5), 8},
         {"random bytes, stop 8", random_corpus(), 8},
         {"all tabs, stop 8", std::string(CORPUS, '\t'), 8},
     };

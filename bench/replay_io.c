@@ -21,6 +21,12 @@
 
 static unsigned char block[16384];
 
+/* The size a schedule word asks for: its low 31 bits. */
+static unsigned call_size(const unsigned char *word)
+{
+    return (unsigned)(word[0] | word[1] << 8 | word[2] << 16 | (word[3] & 0x7f) << 24);
+}
+
 int main(int argc, char **argv)
 {
     FILE *file;
@@ -46,8 +52,7 @@ int main(int argc, char **argv)
         return 2;
     }
     for (i = 0; i < bytes; i += 4) {
-        const unsigned size = (unsigned)(words[i] | words[i + 1] << 8 | words[i + 2] << 16 |
-                                         (words[i + 3] & 0x7f) << 24);
+        const unsigned size = call_size(words + i);
         if (size > sizeof block) {
             fprintf(stderr, "replay_io: a call of %u bytes, more than a block\n", size);
             return 2;
@@ -60,8 +65,7 @@ int main(int argc, char **argv)
     setvbuf(stdout, NULL, _IONBF, 0);
 #endif
     for (i = 0; i < bytes; i += 4) {
-        const unsigned size = (unsigned)(words[i] | words[i + 1] << 8 | words[i + 2] << 16 |
-                                         (words[i + 3] & 0x7f) << 24);
+        const unsigned size = call_size(words + i);
         if (words[i + 3] & 0x80) {
 #ifdef _WIN32
             const int failed = fwrite(block, 1, size, stdout) != size;
