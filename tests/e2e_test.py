@@ -12,6 +12,7 @@ PADCOLS_READELF are the toolchain's binutils, which read the image.
 """
 
 import collections
+import fcntl
 import os
 import pty
 import random
@@ -351,43 +352,79 @@ class InjectedFaults(PadcolsTest):
             proc.stdin.close()
         self.assertRun((1, b"a       b\n", diagnostic(b"Error reading")), (proc.returncode, out, err))
 
-    def test_poll_fails(self):
+    def test_poll_fails_or_is_interrupted(self):
         # A standard input or output left non-blocking is waited for with
-        # poll when it is not ready. A failed poll fails the read or write
-        # that waited, and the run ends as after any failed read or write.
-        # Each row has 10 s: a padcols that polled on would hang there.
-        fail_poll = ["-e", "inject=poll:error=ENOMEM"]
-        for side in ("input", "output"):
-            with self.subTest(non_blocking=side):
+        # poll when it is not ready. An interrupted poll (EINTR) is made
+        # again; any other failure fails the read or write that waited, and
+        # the run ends as after any failed read or write. strace fails every
+        # poll, or the first (ppoll where the C library polls with it). Each
+        # row has 10 s: a padcols that polled on would hang there.
+        # Input: the pipe holds a line and its writer stays open; where the
+        # run must go on, a second line and the end come a second later.
+        # Output: the pipe holds a page, and nothing reads it while padcols
+        # runs; where the run must go on, it is read to the end from a second
+        # later.
+        expected = reference(self.DATA)
+        for side, error in (("input", "ENOMEM"), ("output", "ENOMEM"),
+                            ("input", "EINTR"), ("output", "EINTR")):
+            with self.subTest(non_blocking=side, error=error):
+                interrupted = error == "EINTR"
+                inject = ["-e", f"inject=?poll,?ppoll:error={error}" + (":when=1" if interrupted else "")]
                 r, w = os.pipe()
                 os.set_blocking(r if side == "input" else w, False)
+                fcntl.fcntl(w, fcntl.F_SETPIPE_SZ, 4096)
+                fds = {"r": r, "w": w}
+
+                def close(name):
+                    fd = fds.pop(name, None)
+                    if fd is not None:
+                        os.close(fd)
+
+                read_back = []
+
+                def partner():
+                    time.sleep(1)
+                    if side == "input":
+                        os.write(w, b"c\td\n")
+                        close("w")
+                    else:
+                        with open(r, "rb", closefd=False) as pipe:
+                            read_back.append(pipe.read())
+
+                helper = threading.Thread(target=partner) if interrupted else None
                 try:
                     if side == "input":
-                        # Four bytes, then nothing, with the writer still open.
                         os.write(w, b"a\tb\n")
-                        with tempfile.TemporaryFile() as out:
-                            rc, err, _ = trace_calls([], b"", extra=fail_poll, stdin=r, stdout=out,
-                                                     timeout=10)
-                            out.seek(0)
-                            result = (rc, out.read(), err)
-                        self.assertRun((1, b"a       b\n", diagnostic(b"Error reading")), result)
-                    else:
-                        # Nothing reads the pipe while padcols runs, so it fills.
-                        rc, err, calls = trace_calls([], self.DATA, extra=fail_poll, stdout=w,
-                                                     timeout=10)
-                        os.close(w)
-                        w = None
-                        with open(r, "rb", closefd=False) as pipe:
-                            result = (rc, pipe.read(), err)
-                        taken = sum(int(m[4]) for m in calls
-                                    if m[1] == b"write" and m[2] == b"1" and int(m[4]) > 0)
-                        self.assertGreater(taken, 0)
-                        self.assertRun((1, reference(self.DATA)[:taken], diagnostic(b"Error writing")),
-                                       result)
+                    if helper:
+                        helper.start()
+                    with tempfile.TemporaryFile() as f:
+                        rc, err, calls = trace_calls([], self.DATA, extra=inject,
+                                                     stdin=r if side == "input" else None,
+                                                     stdout=f if side == "input" else w, timeout=10)
+                        f.seek(0)
+                        out = f.read()
+                    close("w")
+                    if helper:
+                        helper.join(10)
+                    if side == "output":
+                        if interrupted:
+                            out = b"".join(read_back)
+                        else:
+                            with open(r, "rb", closefd=False) as pipe:
+                                out = pipe.read()
                 finally:
-                    for fd in (r, w):
-                        if fd is not None:
-                            os.close(fd)
+                    close("w")
+                    close("r")
+                written = sum(int(m[4]) for m in calls if m[1] == b"write" and m[2] == b"1" and int(m[4]) > 0)
+                if interrupted:
+                    whole = b"a       b\nc       d\n" if side == "input" else expected
+                    self.assertRun((0, whole, b""), (rc, out, err))
+                elif side == "input":
+                    self.assertRun((1, b"a       b\n", diagnostic(b"Error reading")), (rc, out, err))
+                else:
+                    # The pipe holds exactly what the writes before the failure took.
+                    self.assertGreater(written, 0)
+                    self.assertRun((1, expected[:written], diagnostic(b"Error writing")), (rc, out, err))
 
 
 class Faults(PadcolsTest):
@@ -666,12 +703,12 @@ def trace_calls(args, data, extra=(), stdout=subprocess.DEVNULL, stdin=None, tim
     """Runs padcols under strace with standard input from a file holding data,
     or from stdin when given. Returns the exit status, standard error and the
     (call, fd, result) of each read and write, in order; extra strace options
-    may inject faults, into poll too, which is traced for that."""
+    may inject faults, into poll and ppoll too, which are traced for that."""
     with tempfile.TemporaryDirectory() as tmp, tempfile.TemporaryFile() as f:
         log = os.path.join(tmp, "log")
         f.write(data)
         f.seek(0)
-        proc = subprocess.run(["strace", "-qq", "-s0", "-e", "trace=read,write,poll", *extra,
+        proc = subprocess.run(["strace", "-qq", "-s0", "-e", "trace=read,write,?poll,?ppoll", *extra,
                                "-o", log, PADCOLS, *args],
                               stdin=f if stdin is None else stdin, stdout=stdout,
                               stderr=subprocess.PIPE, timeout=timeout, check=False,
