@@ -247,8 +247,32 @@ inline offset since_mark(const Marks<Isa> &m, offset p) noexcept
     return p - (word * CHUNK + highest_bit(bits) + 1);
 }
 
+// Where a run of tabs that goes on at least to p ends: the rest of p's chunk,
+// then chunk by chunk. Kept out of line: runs that long are rare in text,
+// and the walk's loop keeps fewer values in registers without this.
+template <class Isa>
+[[gnu::noinline]] offset run_end(const Marks<Isa> &m, offset p) noexcept
+{
+    using mask = typename Isa::mask;
+    constexpr offset CHUNK = Chunks<Isa>::SIZE;
+    for (;;) {
+        const offset s = p % CHUNK;
+        const mask rest = ~(m.tabs[p / CHUNK] >> s); // ones above the chunk's end
+        // A chunk of nothing but tabs from p on must count CHUNK exactly.
+        const offset k = rest != 0 ? static_cast<offset>(Isa::first_bit(rest)) : CHUNK;
+        p += k;
+        if (s + k < CHUNK)
+            return p;
+        // p starts a chunk. Chunks of nothing but tabs are passed over
+        // without a count: where each is read does not wait on the one
+        // before. The zero chunks after the segment end the run.
+        while (m.tabs[p / CHUNK] == mask(~mask(0)))
+            p += CHUNK;
+    }
+}
+
 // The number of tabs in the run that starts at t. One unaligned read of the
-// bits covers runs shorter than CHUNK - 8; longer ones go a chunk at a time.
+// bits covers runs shorter than CHUNK - 8; longer ones go on in run_end.
 template <class Isa>
 inline offset run_length(const Marks<Isa> &m, offset t) noexcept
 {
@@ -263,20 +287,12 @@ inline offset run_length(const Marks<Isa> &m, offset t) noexcept
     // Bits past the window's end shift in as zeros and count as gaps: a
     // count below CHUNK - 8 is a gap inside it. A window of nothing but tabs
     // gives first_bit(0), which for that reason must not be below CHUNK - 8,
-    // and must not pass CHUNK, the bits the window has checked: the loop
-    // goes on from there.
-    offset p = t + static_cast<offset>(Isa::first_bit(~(window >> (t % 8))));
-    if (p - t < CHUNK - 8)
+    // and must not pass CHUNK, the bits the window has checked: run_end goes
+    // on from there.
+    const offset p = t + static_cast<offset>(Isa::first_bit(~(window >> (t % 8))));
+    if (__builtin_expect(p - t < CHUNK - 8, 1))
         return p - t;
-    for (;;) {
-        const offset s = p % CHUNK;
-        const mask rest = ~(m.tabs[p / CHUNK] >> s); // ones above the chunk's end
-        // A chunk of nothing but tabs from p on must count CHUNK exactly.
-        const offset k = rest != 0 ? static_cast<offset>(Isa::first_bit(rest)) : CHUNK;
-        p += k;
-        if (s + k < CHUNK)
-            return p - t;
-    }
+    return run_end(m, p) - t;
 }
 
 // mod_stop(x) is exact for 0 <= x < MOD_REACH. The walk takes it of a
