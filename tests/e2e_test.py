@@ -360,10 +360,11 @@ class InjectedFaults(PadcolsTest):
         # poll, or the first (ppoll where the C library polls with it). Each
         # row has 10 s: a padcols that polled on would hang there.
         # Input: the pipe holds a line and its writer stays open; where the
-        # run must go on, a second line and the end come a second later.
+        # run must go on, a second line and the end come half a second later.
         # Output: the pipe holds a page, and nothing reads it while padcols
-        # runs; where the run must go on, it is read to the end from a second
-        # later.
+        # runs; where the run must go on, it is read to the end from half a
+        # second later. padcols, even sanitized and traced, waits in poll
+        # within a tenth of that.
         expected = reference(self.DATA)
         for side, error in (("input", "ENOMEM"), ("output", "ENOMEM"),
                             ("input", "EINTR"), ("output", "EINTR")):
@@ -383,7 +384,7 @@ class InjectedFaults(PadcolsTest):
                 read_back = []
 
                 def partner():
-                    time.sleep(1)
+                    time.sleep(0.5)
                     if side == "input":
                         os.write(w, b"c\td\n")
                         close("w")
